@@ -1,0 +1,91 @@
+// Text handling shared by every subsystem.
+//
+// Inside the program every text is UTF-8. Text from legacy files and tables is
+// decoded where it enters: by a known code page, or (for legacy text files) as
+// UTF-8 when it is valid UTF-8 and as Windows-1252 otherwise. Case mapping and
+// comparisons ignoring case work on characters through ICU, never through the
+// process locale.
+#pragma once
+
+#include <array>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace dk {
+
+// True when `s` is well-formed UTF-8 (no overlongs, no surrogates).
+bool IsValidUtf8(std::string_view s);
+
+// Decodes a legacy text file's bytes: a UTF-8 BOM is dropped; valid UTF-8 stays
+// as it is, anything else is read as Windows-1252.
+std::string DecodeLegacyText(std::string_view bytes);
+
+// Encodes one code point as UTF-8 and appends it.
+void AppendUtf8(std::string& out, char32_t cp);
+
+// A code page that turns legacy bytes into UTF-8. Single-byte code pages are
+// decoded through a 256-entry table built once (this is the hot path of table
+// reading); multi-byte code pages go through an ICU converter.
+class TCodePage {
+ public:
+  // `codePage` is a Windows code page number (1252, 437, 850, 866, 1251, 936,
+  // ...). Throws std::runtime_error when the platform does not know it.
+  explicit TCodePage(int codePage);
+  ~TCodePage();
+  TCodePage(const TCodePage&) = delete;
+  TCodePage& operator=(const TCodePage&) = delete;
+
+  int Number() const { return FNumber; }
+  bool IsSingleByte() const { return FSingleByte; }
+
+  // Appends the decoded text of `bytes` to `out`.
+  void Decode(std::string_view bytes, std::string& out) const;
+  std::string Decode(std::string_view bytes) const;
+
+  // True when the platform can decode code page `codePage`.
+  static bool IsKnown(int codePage);
+
+ private:
+  int FNumber;
+  bool FSingleByte = false;
+  std::array<std::string, 256> FTable;
+  struct TConverter;
+  std::unique_ptr<TConverter> FConverter;
+};
+
+// Windows-1252 bytes to UTF-8.
+std::string Cp1252ToUtf8(std::string_view bytes);
+// UTF-8 to Windows-1252; characters without a 1252 byte become "?".
+std::string Utf8ToCp1252(std::string_view text);
+
+// Upper and lower case per character ("ä" -> "Ä"); invalid UTF-8 is decoded as
+// Windows-1252 first.
+std::string AnsiUpperCase(std::string_view s);
+std::string AnsiLowerCase(std::string_view s);
+
+// Comparison ignoring case, per character. Returns <0, 0, >0.
+int AnsiCompareText(std::string_view a, std::string_view b);
+inline bool SameText(std::string_view a, std::string_view b) { return AnsiCompareText(a, b) == 0; }
+// Comparison that respects case, by code point.
+int AnsiCompareStr(std::string_view a, std::string_view b);
+
+// Number of characters (code points) of a UTF-8 text.
+size_t Utf8Length(std::string_view s);
+// The first `count` characters of a UTF-8 text.
+std::string Utf8Left(std::string_view s, size_t count);
+
+// Whitespace and control characters (<= ' ') removed from both ends, as the
+// system's Trim does.
+std::string Trim(std::string_view s);
+std::string TrimLeft(std::string_view s);
+std::string TrimRight(std::string_view s);
+
+// ASCII-only helpers for names of tables, columns and keys.
+std::string AsciiUpper(std::string_view s);
+std::string AsciiLower(std::string_view s);
+
+// Replaces every occurrence of `from` (exact case) by `to`.
+std::string ReplaceAll(std::string_view s, std::string_view from, std::string_view to);
+
+}  // namespace dk
