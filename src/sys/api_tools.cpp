@@ -1,0 +1,311 @@
+#include "sys/api_tools.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+#include <uuid/uuid.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <vector>
+
+#include "sys/text.h"
+
+namespace dk {
+
+namespace {
+
+TSystemUi& UiHooks() {
+  static TSystemUi ui;
+  return ui;
+}
+
+void ShowErrorCode(int code) {
+  const std::string text = GetSystemErrorText(code);
+  if (!text.empty()) ShowSystemErrorBox(text);
+}
+
+bool Confirm(const std::string& text) {
+  return UiHooks().Confirm ? UiHooks().Confirm(text) : false;
+}
+
+// Moves with rename(2), or across file systems by copying and removing the
+// source; a copy whose source cannot be removed is taken back.
+bool MovePath(const std::string& source, const std::string& target) {
+  if (std::rename(source.c_str(), target.c_str()) == 0) return true;
+  if (errno != EXDEV) return false;
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const bool isDir = fs::is_directory(source, ec);
+  if (isDir)
+    fs::copy(source, target, fs::copy_options::recursive | fs::copy_options::overwrite_existing,
+             ec);
+  else
+    fs::copy_file(source, target, fs::copy_options::overwrite_existing, ec);
+  if (ec) {
+    fs::remove_all(target, ec);
+    return false;
+  }
+  if (isDir ? fs::remove_all(source, ec) == static_cast<std::uintmax_t>(-1) || ec
+            : !fs::remove(source, ec)) {
+    fs::remove_all(target, ec);
+    return false;
+  }
+  return true;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa {
+  }, sb{};
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+std::string EnvOr(const char* name, const std::string& fallback) {
+  const char* v = std::getenv(name);
+  return v && *v ? std::string(v) : fallback;
+}
+
+std::string HomeDir() {
+  return EnvOr("HOME", "");
+}
+
+// XDG_DOCUMENTS_DIR of the user's user-dirs.dirs, with $HOME expanded.
+std::string XdgDocumentsDir() {
+  const std::string config = EnvOr("XDG_CONFIG_HOME", HomeDir() + "/.config");
+  std::ifstream in(config + "/user-dirs.dirs");
+  std::string line;
+  while (std::getline(in, line)) {
+    line = Trim(line);
+    const std::string key = "XDG_DOCUMENTS_DIR=";
+    if (line.compare(0, key.size(), key) != 0) continue;
+    std::string value = line.substr(key.size());
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+      value = value.substr(1, value.size() - 2);
+    if (value.compare(0, 5, "$HOME") == 0) value = HomeDir() + value.substr(5);
+    return value;
+  }
+  return {};
+}
+
+std::vector<std::string> DirectoryEntries(const std::string& directory) {
+  std::vector<std::string> names;
+  DIR* d = ::opendir(directory.empty() ? "." : directory.c_str());
+  if (!d) return names;
+  while (dirent* e = ::readdir(d)) {
+    const std::string name = e->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  ::closedir(d);
+  std::sort(names.begin(), names.end(),
+            [](const std::string& a, const std::string& b) { return AnsiCompareText(a, b) < 0; });
+  return names;
+}
+
+}  // namespace
+
+void SetSystemUi(TSystemUi ui) {
+  UiHooks() = std::move(ui);
+}
+
+const TSystemUi& SystemUi() {
+  return UiHooks();
+}
+
+void ShowSystemErrorBox(const std::string& text) {
+  if (UiHooks().ShowErrorBox)
+    UiHooks().ShowErrorBox(text);
+  else
+    std::cerr << "Fehler: " << text << std::endl;
+}
+
+std::string GetSystemErrorText(int code) {
+  if (!strerrordesc_np(code)) return {};
+  char buf[256];
+  // The GNU strerror_r returns the text, localised when the process has set a
+  // locale.
+  const char* text = strerror_r(code, buf, sizeof buf);
+  return text ? std::string(text) : std::string();
+}
+
+void ShowLastError() {
+  ShowErrorCode(errno);
+}
+
+bool FileCopy(const std::string& source, const std::string& target, bool overwrite,
+              bool showErrorBox) {
+  const TSystemUi& ui = UiHooks();
+  const int saved = ui.GetCursor ? ui.GetCursor() : 0;
+  if (ui.SetCursor) ui.SetCursor(crHourGlassCursor);
+  struct TRestore {
+    const TSystemUi& Ui;
+    int Cursor;
+    ~TRestore() {
+      if (Ui.SetCursor) Ui.SetCursor(Cursor);
+    }
+  } restore{ui, saved};
+
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  bool ok = false;
+  if (fs::is_directory(source, ec)) {
+    ec = std::make_error_code(std::errc::is_a_directory);
+  } else {
+    ok = fs::copy_file(source, target,
+                       overwrite ? fs::copy_options::overwrite_existing : fs::copy_options::none,
+                       ec);
+  }
+  if (!ok && showErrorBox) ShowErrorCode(ec ? ec.value() : EIO);
+  return ok;
+}
+
+bool ShellMoveFile(const std::string& source, const std::string& target, bool allowConfirmations) {
+  if (source.empty() || target.empty()) return false;
+  struct stat st {};
+  if (::lstat(source.c_str(), &st) != 0) return false;
+  const bool rename = SameText(ExtractFilePath(source), ExtractFilePath(target));
+  if (!rename) {
+    const std::string dir = ExtractFileDir(target);
+    if (!dir.empty() && !DirectoryExists(dir) && !ForceDirectories(dir)) return false;
+  }
+  if (::lstat(target.c_str(), &st) == 0 && !SameFile(source, target)) {
+    if (allowConfirmations &&
+        !Confirm("Die Datei \"" + target +
+                 "\" ist bereits vorhanden. Möchten Sie die vorhandene Datei ersetzen?"))
+      return false;
+  }
+  if (!MovePath(source, target)) return false;
+  return ::lstat(target.c_str(), &st) == 0;
+}
+
+std::string GetComputerNameText() {
+  char buf[256] = {};
+  if (::gethostname(buf, sizeof buf - 1) != 0) return {};
+  std::string name(buf);
+  const size_t dot = name.find('.');
+  if (dot != std::string::npos) name.resize(dot);
+  if (name.size() > 15) name.resize(15);
+  return name;
+}
+
+bool IsWinNTPlatform() {
+  return true;
+}
+
+bool HasComCtl6() {
+  return false;
+}
+
+void GetSpecialFolder(int folder, std::string& path) {
+  std::string result;
+  switch (folder) {
+    case CSIDL_COMMON_APPDATA:
+      result = "/var/lib";
+      break;
+    case CSIDL_PERSONAL: {
+      const std::string xdg = XdgDocumentsDir();
+      if (!xdg.empty() && DirectoryExists(xdg))
+        result = xdg;
+      else if (DirectoryExists(HomeDir() + "/Documents"))
+        result = HomeDir() + "/Documents";
+      else
+        result = HomeDir();
+      break;
+    }
+    case CSIDL_APPDATA:
+      result = EnvOr("XDG_CONFIG_HOME", HomeDir().empty() ? "" : HomeDir() + "/.config");
+      break;
+    default:
+      return;
+  }
+  if (result.empty()) return;
+  path = IncludeTrailingPathDelimiter(result);
+}
+
+std::string GetCommonDataFolder() {
+  std::string result;
+  GetSpecialFolder(CSIDL_COMMON_APPDATA, result);
+  if (result.empty() || !DirectoryExists(result)) GetSpecialFolder(CSIDL_PERSONAL, result);
+  return IncludeTrailingPathDelimiter(result);
+}
+
+std::string GetTempDir() {
+  return IncludeTrailingPathDelimiter(EnvOr("TMPDIR", "/tmp"));
+}
+
+std::string GetTempFile() {
+  std::string tmpl = GetTempDir() + "~XXXXXX.tmp";
+  const int fd = ::mkstemps(tmpl.data(), 4);
+  if (fd < 0) return {};
+  ::close(fd);
+  return tmpl;
+}
+
+std::string NewGuidText() {
+  uuid_t id;
+  uuid_generate(id);
+  char text[37];
+  uuid_unparse_upper(id, text);
+  return "{" + std::string(text) + "}";
+}
+
+void ListFiles(const std::string& directory, const std::string& masks, bool withPath,
+               TStringList& list, bool /*withIcons*/, bool keepExtension) {
+  const std::string dir = IncludeTrailingPathDelimiter(directory);
+  const std::vector<std::string> entries = DirectoryEntries(dir);
+  size_t start = 0;
+  while (start < masks.size()) {
+    size_t end = masks.find(';', start);
+    if (end == std::string::npos) end = masks.size();
+    const std::string mask = masks.substr(start, end - start);
+    start = end + 1;
+    if (mask.empty()) continue;
+    for (const auto& name : entries) {
+      if (!MatchesMask(name, mask)) continue;
+      std::string item = withPath ? dir + name : name;
+      if (!keepExtension) item = ChangeFileExt(item, "");
+      list.Add(item);
+    }
+  }
+}
+
+int GetDriveKind(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::path p = fs::absolute(fs::path(path), ec);
+  if (ec) return dkUnknown;
+  struct statfs sfs {};
+  while (::statfs(p.c_str(), &sfs) != 0) {
+    if (errno != ENOENT && errno != ENOTDIR) return dkUnknown;
+    if (!p.has_relative_path()) return dkUnknown;
+    p = p.parent_path();
+  }
+  switch (static_cast<uint32_t>(sfs.f_type)) {
+    case 0x6969:      // NFS
+    case 0x517B:      // SMB
+    case 0xFF534D42:  // CIFS
+    case 0xFE534D42:  // SMB2
+    case 0x5346414F:  // AFS
+    case 0x6B414653:  // kAFS
+    case 0x01021997:  // 9P
+    case 0x65735546:  // FUSE
+      return dkRemote;
+    case 0x01021994:  // tmpfs
+    case 0x858458F6:  // ramfs
+      return dkRamDisk;
+    case 0x9660:      // ISO 9660
+    case 0x15013346:  // UDF
+      return dkCdRom;
+    default:
+      return dkFixed;
+  }
+}
+
+}  // namespace dk
