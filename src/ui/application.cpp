@@ -76,7 +76,7 @@ void TApplication::Run() {
     else
       FWake.wait_until(lock, NextTimerDue());
   }
-  if (FView) FView->Refresh(true);
+  if (FView) FView->Finish();
 }
 
 void TApplication::Terminate() {

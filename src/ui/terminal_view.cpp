@@ -63,14 +63,14 @@ int TTerminalView::Columns() const {
   return 80;
 }
 
-std::string TTerminalView::StatusBlock(int& lines) const {
+std::string TTerminalView::StatusBlock(int& lines, bool evenHidden) const {
   std::string out;
   lines = 0;
   if (!Application) return out;
   const int cols = Columns();
   const char spinChars[] = "|/-\\";
   const bool busy = Application->Cursor() != crDefault;
-  if (TForm* form = Application->MainForm(); form && form->Visible()) {
+  if (TForm* form = Application->MainForm(); form && (form->Visible() || evenHidden)) {
     out += "\x1b[1m" + Fit(form->Caption, cols - 1) + "\x1b[0m\x1b[K\n";
     ++lines;
     for (TControl* ctl : form->Controls()) {
@@ -127,9 +127,16 @@ void TTerminalView::Refresh(bool force) {
   if (FStatusLines > 0) out += "\x1b[" + std::to_string(FStatusLines) + "F\x1b[J";
   out += logLines;
   int lines = 0;
-  out += StatusBlock(lines);
+  out += StatusBlock(lines, FFinishing);
   FStatusLines = lines;
   Write(out);
+}
+
+void TTerminalView::Finish() {
+  FFinishing = true;
+  Refresh(true);
+  FFinishing = false;
+  FStatusLines = 0;  // what is drawn now stays on the screen
 }
 
 void TTerminalView::FormGone(TForm* form) {

@@ -33,15 +33,19 @@ class TTerminalView {
   // printed; the next Refresh draws it again.
   void ClearStatus();
   void FormGone(TForm* form);
+  // The last drawing when the loop ends: remaining log lines and, on a
+  // terminal, the main form's final state even when it was closed.
+  void Finish();
 
  private:
   void Write(const std::string& s);
   int Columns() const;
-  std::string StatusBlock(int& lines) const;
+  std::string StatusBlock(int& lines, bool evenHidden) const;
 
   int FFd;
   bool FInteractive;
   bool FDirty = true;
+  bool FFinishing = false;
   int FStatusLines = 0;
   unsigned FSpinner = 0;
   std::chrono::steady_clock::time_point FLastDraw{};
