@@ -22,22 +22,23 @@ int TStringList::Add(std::string s) {
     FItems.push_back(std::move(s));
     return Count() - 1;
   }
-  auto it = std::lower_bound(FItems.begin(), FItems.end(), s, [](const std::string& a,
-                                                                  const std::string& b) {
-    return AnsiCompareText(a, b) < 0;
-  });
+  auto it = std::lower_bound(
+      FItems.begin(), FItems.end(), s,
+      [](const std::string& a, const std::string& b) { return AnsiCompareText(a, b) < 0; });
   if (it != FItems.end() && SameText(*it, s)) return static_cast<int>(it - FItems.begin());
   it = FItems.insert(it, std::move(s));
   return static_cast<int>(it - FItems.begin());
 }
 
 void TStringList::Insert(int index, std::string s) {
-  if (index < 0 || index > Count()) throw std::out_of_range("Listenindex überschreitet das Maximum");
+  if (index < 0 || index > Count())
+    throw std::out_of_range("Listenindex überschreitet das Maximum");
   FItems.insert(FItems.begin() + index, std::move(s));
 }
 
 void TStringList::Delete(int index) {
-  if (index < 0 || index >= Count()) throw std::out_of_range("Listenindex überschreitet das Maximum");
+  if (index < 0 || index >= Count())
+    throw std::out_of_range("Listenindex überschreitet das Maximum");
   FItems.erase(FItems.begin() + index);
 }
 
@@ -175,7 +176,8 @@ void TStringList::SetCommaText(std::string_view text) {
         item += text[i++];
       }
     } else {
-      while (i < n && text[i] != ',' && static_cast<unsigned char>(text[i]) > ' ') item += text[i++];
+      while (i < n && text[i] != ',' && static_cast<unsigned char>(text[i]) > ' ')
+        item += text[i++];
     }
     Add(std::move(item));
     skipSeparators();
@@ -190,8 +192,9 @@ void TStringList::SetCommaText(std::string_view text) {
 
 void TStringList::LoadFromFile(const std::string& fileName) {
   std::ifstream in(fileName, std::ios::binary);
-  if (!in) throw std::runtime_error("Die Datei \"" + fileName + "\" kann nicht gelesen werden: " +
-                                    std::strerror(errno));
+  if (!in)
+    throw std::runtime_error("Die Datei \"" + fileName +
+                             "\" kann nicht gelesen werden: " + std::strerror(errno));
   std::ostringstream buf;
   buf << in.rdbuf();
   SetText(DecodeLegacyText(buf.str()));
@@ -199,13 +202,15 @@ void TStringList::LoadFromFile(const std::string& fileName) {
 
 void TStringList::SaveToFile(const std::string& fileName) const {
   std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
-  if (!out) throw std::runtime_error("Die Datei \"" + fileName + "\" kann nicht geschrieben werden: " +
-                                     std::strerror(errno));
+  if (!out)
+    throw std::runtime_error("Die Datei \"" + fileName +
+                             "\" kann nicht geschrieben werden: " + std::strerror(errno));
   const std::string text = Text();
   out.write(text.data(), static_cast<std::streamsize>(text.size()));
   out.close();
-  if (!out) throw std::runtime_error("Die Datei \"" + fileName + "\" kann nicht geschrieben werden: " +
-                                     std::strerror(errno));
+  if (!out)
+    throw std::runtime_error("Die Datei \"" + fileName +
+                             "\" kann nicht geschrieben werden: " + std::strerror(errno));
 }
 
 }  // namespace dk

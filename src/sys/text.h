@@ -66,7 +66,9 @@ std::string AnsiLowerCase(std::string_view s);
 
 // Comparison ignoring case, per character. Returns <0, 0, >0.
 int AnsiCompareText(std::string_view a, std::string_view b);
-inline bool SameText(std::string_view a, std::string_view b) { return AnsiCompareText(a, b) == 0; }
+inline bool SameText(std::string_view a, std::string_view b) {
+  return AnsiCompareText(a, b) == 0;
+}
 // Comparison that respects case, by code point.
 int AnsiCompareStr(std::string_view a, std::string_view b);
 

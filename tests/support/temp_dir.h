@@ -48,6 +48,8 @@ inline void WriteFile(const std::string& path, const std::string& bytes) {
 }
 
 // The shared folder beside the checkout (samples, fixtures of the team).
-inline std::string SharedDir() { return std::string(DK_SOURCE_DIR) + "/../shared"; }
+inline std::string SharedDir() {
+  return std::string(DK_SOURCE_DIR) + "/../shared";
+}
 
 }  // namespace dk::test
