@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 
+#include "settings/messages.h"
 #include "sys/api_tools.h"
 #include "sys/ini_file.h"
 
@@ -68,6 +69,7 @@ void InitSettingsLocations(TComponent* /*mainWindow*/, const std::string& progra
   ComponentSettingsKey = RegistryRoot + "Component Settings\\";
   // No theming component: HasComCtl6 answers false on this platform.
   IsWinNT = IsWinNTPlatform();
+  InstallSystemUi();
 }
 
 }  // namespace dk

@@ -53,7 +53,8 @@ extern TStringList UserNames;
 extern bool DevActive;
 extern bool AdminActive;
 
-// Fills the location globals. `mainWindow` would own a theming component;
+// Fills the location globals and connects the system functions to the
+// toolkit's boxes and cursor. `mainWindow` would own a theming component;
 // this platform has none (the common controls test answers false).
 void InitSettingsLocations(TComponent* mainWindow);
 // The same with another program directory, for hosts whose files lie
