@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include "settings/reg_tool.h"
-#include "settings_fixture.h"
+#include "support/settings_sandbox.h"
 #include "sys/api_tools.h"
 
 namespace dk {

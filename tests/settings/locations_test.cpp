@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "settings_fixture.h"
+#include "support/settings_sandbox.h"
 #include "sys/api_tools.h"
 
 namespace dk {

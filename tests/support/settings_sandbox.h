@@ -1,5 +1,6 @@
 // A sandbox for the settings: registry hives, the temporary directory, the
 // program directory and the shared data directory all live in one temp dir.
+// For test programs that link dk_settings.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include "settings/locations.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
+#include "sys/api_tools.h"
 
 namespace dk::test {
 
@@ -30,6 +32,8 @@ class SettingsTest : public ::testing::Test {
     AdminActive = false;
     ApplicationShowHint = true;
     ApplicationHintShortCuts = true;
+    UserName.clear();
+    SetSystemUi({});
   }
 
   std::string Common() const { return FDir / "common/"; }
