@@ -1,7 +1,7 @@
 #include "sys/text.h"
 
-#include <unicode/ucnv.h>
 #include <unicode/uchar.h>
+#include <unicode/ucnv.h>
 #include <unicode/utf8.h>
 
 #include <mutex>
@@ -58,6 +58,21 @@ UConverter* OpenConverter(int codePage) {
   }
   return nullptr;
 }
+
+// ICU's tables for the DOS code pages are IBM's, which differ from the
+// Windows tables in a few cells (0xE6 is the Greek mu there, the micro sign on
+// Windows). Legacy text was written and read on Windows, so its cells win: a
+// micro sign must stay one, or it cannot go back to Windows-1252.
+struct TWindowsCell {
+  int CodePage;
+  uint8_t Byte;
+  char32_t CodePoint;
+};
+constexpr TWindowsCell kWindowsCells[] = {
+    {437, 0xE6, U'\u00B5'}, {860, 0xE6, U'\u00B5'}, {861, 0xE6, U'\u00B5'},
+    {862, 0xE6, U'\u00B5'}, {863, 0xE6, U'\u00B5'}, {865, 0xE6, U'\u00B5'},
+    {852, 0xAA, U'\u00AC'}, {869, 0x88, U'\u00B7'}, {869, 0xEF, U'\u0384'},
+};
 
 const TCodePage& Cp1252() {
   static const TCodePage cp(1252);
@@ -126,6 +141,11 @@ TCodePage::TCodePage(int codePage) : FNumber(codePage) {
       AppendUtf8(cell, static_cast<char32_t>(c));
     }
   }
+  for (const auto& fix : kWindowsCells) {
+    if (fix.CodePage != codePage) continue;
+    FTable[fix.Byte].clear();
+    AppendUtf8(FTable[fix.Byte], fix.CodePoint);
+  }
 }
 
 TCodePage::~TCodePage() = default;
@@ -172,7 +192,9 @@ std::string TCodePage::Decode(std::string_view bytes) const {
   return out;
 }
 
-std::string Cp1252ToUtf8(std::string_view bytes) { return Cp1252().Decode(bytes); }
+std::string Cp1252ToUtf8(std::string_view bytes) {
+  return Cp1252().Decode(bytes);
+}
 
 std::string Utf8ToCp1252(std::string_view text) {
   static const std::array<char32_t, 256> table = [] {
@@ -285,7 +307,9 @@ std::string TrimRight(std::string_view s) {
   return std::string(s.substr(0, n));
 }
 
-std::string Trim(std::string_view s) { return TrimRight(TrimLeft(s)); }
+std::string Trim(std::string_view s) {
+  return TrimRight(TrimLeft(s));
+}
 
 std::string AsciiUpper(std::string_view s) {
   std::string r(s);
