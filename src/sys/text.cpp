@@ -1,7 +1,7 @@
 #include "sys/text.h"
 
-#include <unicode/uchar.h>
 #include <unicode/ucnv.h>
+#include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
 #include <mutex>
@@ -192,9 +192,7 @@ std::string TCodePage::Decode(std::string_view bytes) const {
   return out;
 }
 
-std::string Cp1252ToUtf8(std::string_view bytes) {
-  return Cp1252().Decode(bytes);
-}
+std::string Cp1252ToUtf8(std::string_view bytes) { return Cp1252().Decode(bytes); }
 
 std::string Utf8ToCp1252(std::string_view text) {
   static const std::array<char32_t, 256> table = [] {
@@ -307,9 +305,7 @@ std::string TrimRight(std::string_view s) {
   return std::string(s.substr(0, n));
 }
 
-std::string Trim(std::string_view s) {
-  return TrimRight(TrimLeft(s));
-}
+std::string Trim(std::string_view s) { return TrimRight(TrimLeft(s)); }
 
 std::string AsciiUpper(std::string_view s) {
   std::string r(s);

@@ -8,16 +8,14 @@ namespace {
 TEST(Text, Utf8Validity) {
   EXPECT_TRUE(IsValidUtf8("Müller"));
   EXPECT_TRUE(IsValidUtf8(""));
-  EXPECT_FALSE(IsValidUtf8("M\xFCller"));     // Windows-1252 ü
-  EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));      // overlong "/"
-  EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));  // surrogate
-  EXPECT_FALSE(IsValidUtf8("ab\xE2\x82"));    // cut sequence
+  EXPECT_FALSE(IsValidUtf8("M\xFCller"));       // Windows-1252 ü
+  EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));        // overlong "/"
+  EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));    // surrogate
+  EXPECT_FALSE(IsValidUtf8("ab\xE2\x82"));      // cut sequence
 }
 
 TEST(Text, LegacyTextDecoding) {
-  EXPECT_EQ(DecodeLegacyText("Stra\xDF"
-                             "e \x80"),
-            "Straße €");
+  EXPECT_EQ(DecodeLegacyText("Stra\xDF" "e \x80"), "Straße €");
   EXPECT_EQ(DecodeLegacyText("\xEF\xBB\xBFGrüße"), "Grüße");
   EXPECT_EQ(DecodeLegacyText("plain"), "plain");
 }
@@ -46,9 +44,7 @@ TEST(Text, CodePages) {
   }
   EXPECT_FALSE(TCodePage::IsKnown(4711));
   EXPECT_THROW(TCodePage(4711), std::runtime_error);
-  EXPECT_EQ(Utf8ToCp1252("Größe €"),
-            "Gr\xF6\xDF"
-            "e \x80");
+  EXPECT_EQ(Utf8ToCp1252("Größe €"), "Gr\xF6\xDF" "e \x80");
 }
 
 TEST(Text, CaseMappingAndComparison) {
