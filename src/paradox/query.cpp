@@ -309,6 +309,13 @@ double TParadoxField::AsDateTime() const {
       if (!PxSplitTimestamp(v, day, ms)) Fail("ungültiger Zeitstempel (" + PxFormatFloat(v) + ")");
       return PxDelphiDateTime(day, ms);
     }
+    case pxShort:
+    case pxLong:
+    case pxAutoInc:
+    case pxNumber:
+    case pxCurrency:
+    case pxBcd:
+      return AsFloat();
     default:
       Fail(std::string("ein Wert vom Typ ") + FieldTypeName(FDataType) +
            " lässt sich nicht als Datum lesen");

@@ -92,8 +92,9 @@ class TParadoxField {
   double AsFloat() const;
   // Logical as it is; numbers: not 0; text: starts with T, t, Y or y. NULL gives false.
   bool AsBoolean() const;
-  // Date, Time and Timestamp as TDateTime (a Time is the fraction of a day).
-  // NULL gives 0. Raises EParadoxError for other types.
+  // Date, Time and Timestamp as TDateTime (a Time is the fraction of a day);
+  // numbers are taken as TDateTime values. NULL gives 0. Raises EParadoxError
+  // for other types.
   double AsDateTime() const;
   // The stored bytes: memo and blob kinds the whole value (Graphic and OLE
   // with their 8-byte Paradox prefix), Alpha the undecoded text, Bytes all n
