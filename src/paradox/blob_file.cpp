@@ -51,7 +51,8 @@ void TParadoxBlobFile::Read(uint32_t pointer, uint32_t length, const std::string
                             std::string& out) const {
   const uint64_t offset = pointer & 0xFFFFFF00u;
   const int index = static_cast<int>(pointer & 0xFFu);
-  if (offset == 0 || offset + kSlotTable > FFileSize)
+  if (offset == 0) Fail(what, "Blob-Zeiger ohne Block (er zeigt auf den Kopfblock der Datei)");
+  if (offset + kSlotTable > FFileSize)
     Fail(what, "Blob-Zeiger auf Byte " + std::to_string(offset) + " liegt außerhalb der Datei (" +
                    std::to_string(FFileSize) + " Bytes)");
   uint8_t head[kSlotTable];
