@@ -207,7 +207,7 @@ int64_t TParadoxField::AsLargeInt() const {
     case pxBcd: {
       const double v = AsFloat();
       if (!(std::fabs(v) < 9.2e18)) Fail("der Wert " + PxFormatFloat(v) + " ist keine Ganzzahl");
-      return std::llround(v);
+      return static_cast<int64_t>(std::nearbyint(v));  // halves to even, as the legacy Round
     }
     case pxAlpha:
     case pxMemo:
