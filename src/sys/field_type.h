@@ -63,11 +63,4 @@ constexpr const char* FieldTypeName(int type) {
   return type >= 0 && type <= ftFMTBcd ? names[type] : names[0];
 }
 
-// True for the types whose value is held outside the row (memo and blob kinds).
-constexpr bool IsBlobFieldType(int type) {
-  return type == ftBlob || type == ftMemo || type == ftGraphic || type == ftFmtMemo ||
-         type == ftParadoxOle || type == ftDBaseOle || type == ftTypedBinary || type == ftOraBlob ||
-         type == ftOraClob;
-}
-
 }  // namespace dk

@@ -233,6 +233,26 @@ TEST(Damage, HeaderCountDifferingFromTheChainIsAWarning) {
   EXPECT_EQ(ReadAll(dir.Path()), 224);
 }
 
+TEST(Damage, EmptyLastBlockKeepsTheLastRowCurrent) {
+  // ORDERS has 8 blocks in the chain 1..8; emptying the last one leaves the
+  // rows of block 7 as the end, and the cursor must stay on the last of them.
+  test::TTempDir dir;
+  CopyTable("paradoxdriver/db", "ORDERS", dir.Path());
+  PatchU16(dir / "T.DB", 2048 + 7 * 2048 + 4, 0x10000 - 71);
+  TParadoxQuery q;
+  q.SetDatabaseName(dir.Path());
+  q.SetSQL("SELECT * FROM T");
+  q.Open();
+  const int64_t rows = q.RecordCount();
+  EXPECT_LT(rows, 224);
+  std::string last;
+  int64_t n = 0;
+  for (; !q.Eof(); q.Next(), ++n) last = q.Fields(0).AsString();
+  EXPECT_EQ(n, rows);
+  EXPECT_EQ(q.Fields(0).AsString(), last);
+  EXPECT_EQ(q.Warnings().size(), 1u) << "the header still counts 224";
+}
+
 TEST(Damage, MissingBlobFileOnlyMattersForValuesBeyondTheLeader) {
   test::TTempDir dir;
   CopyTable("pxlib", "TypSammlung", dir.Path());

@@ -111,6 +111,7 @@ TEST(Query, FieldsByPositionAndNameAndTheirTypes) {
     EXPECT_EQ(q.Fields(i).DataType(), want[i].Type) << want[i].Name;
     EXPECT_EQ(q.Fields(i).Size(), want[i].Size) << want[i].Name;
     EXPECT_EQ(q.Fields(i).ParadoxType(), want[i].Letter) << want[i].Name;
+    EXPECT_NE(std::string(FieldTypeName(q.Fields(i).DataType())), "ftUnknown");
     EXPECT_EQ(&q.FieldByName(want[i].Name), &q.Fields(i));
   }
   EXPECT_EQ(q.FindField("ZÄHLER"), &q.Fields(11)) << "names compare ignoring case, umlauts too";
@@ -119,6 +120,14 @@ TEST(Query, FieldsByPositionAndNameAndTheirTypes) {
   EXPECT_NE(ErrorOf([&] { q.Fields(14); }), "");
   EXPECT_NE(ErrorOf([&] { q.Fields(-1); }), "");
 }
+
+// The codes are a contract: stored settings and the copy rules compare them
+// as numbers.
+static_assert(ftString == 1 && ftSmallint == 2 && ftInteger == 3 && ftBoolean == 5 &&
+              ftFloat == 6 && ftCurrency == 7 && ftBCD == 8 && ftDate == 9 && ftTime == 10 &&
+              ftDateTime == 11 && ftBytes == 12 && ftAutoInc == 14 && ftBlob == 15 &&
+              ftMemo == 16 && ftGraphic == 17 && ftFmtMemo == 18 && ftParadoxOle == 19 &&
+              ftFMTBcd == 37);
 
 TEST(Query, OtherTypeCodesOfTheMapping) {
   struct Case {
