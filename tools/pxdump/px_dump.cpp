@@ -9,6 +9,7 @@
 #include "paradox/query.h"
 #include "paradox/table_file.h"
 #include "paradox/values.h"
+#include "sys/text.h"
 
 namespace dk {
 
@@ -83,8 +84,7 @@ int DumpParadoxTableCsv(const std::string& dir, const std::string& table,
   q.SetSQL("SELECT * FROM " + table);
   if (options.CodePage > 0) {
     std::string name = table;
-    if (name.size() > 3 &&
-        (name.substr(name.size() - 3) == ".DB" || name.substr(name.size() - 3) == ".db"))
+    if (name.size() > 3 && AsciiUpper(name.substr(name.size() - 3)) == ".DB")
       name.resize(name.size() - 3);
     q.SetTableCodePage(name, options.CodePage);
   }
