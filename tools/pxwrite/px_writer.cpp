@@ -401,13 +401,13 @@ std::string PxOleValue(std::string_view data) {
   return Prefixed(2, data);
 }
 
-std::vector<TPxWriteField> ParsePxFieldList(std::string_view spec) {
+std::vector<TPxWriteField> ParsePxFieldList(std::string_view list) {
   std::vector<TPxWriteField> fields;
   size_t pos = 0;
-  while (pos <= spec.size()) {
-    size_t end = spec.find(',', pos);
-    if (end == std::string_view::npos) end = spec.size();
-    const std::string_view item = spec.substr(pos, end - pos);
+  while (pos <= list.size()) {
+    size_t end = list.find(',', pos);
+    if (end == std::string_view::npos) end = list.size();
+    const std::string_view item = list.substr(pos, end - pos);
     const size_t colon = item.rfind(':');
     if (colon == std::string_view::npos || colon == 0 || colon + 1 >= item.size())
       throw std::runtime_error("pxwrite: field \"" + std::string(item) +
@@ -513,8 +513,8 @@ int64_t WritePxTableFromCsv(const std::string& dbPath, std::istream& csv,
   std::vector<std::string> row;
   if (!ReadCsvRow(csv, row)) throw std::runtime_error("pxwrite: the CSV has no header row");
   std::vector<TPxWriteField> fields;
-  for (const auto& spec : row) {
-    const auto one = ParsePxFieldList(spec);
+  for (const auto& name : row) {
+    const auto one = ParsePxFieldList(name);
     fields.push_back(one.at(0));
   }
   TPxTableWriter w(dbPath, fields, options);

@@ -86,7 +86,7 @@ std::string PxOleValue(std::string_view data);
 
 // Parses a field list "NAME:TYPE[SIZE],..." such as "ID:I,TITLE:A80,NOTE:M40,
 // PRICE:#2". Throws std::runtime_error for a malformed entry.
-std::vector<TPxWriteField> ParsePxFieldList(std::string_view spec);
+std::vector<TPxWriteField> ParsePxFieldList(std::string_view list);
 
 // Writes a table from CSV in the dump format of dkl-pxdump: the first row
 // names the fields as "NAME:TYPE[SIZE]", every further row is a record. An
