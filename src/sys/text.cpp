@@ -59,6 +59,21 @@ UConverter* OpenConverter(int codePage) {
   return nullptr;
 }
 
+// ICU's tables for the DOS code pages are IBM's, which differ from the
+// Windows tables in a few cells (0xE6 is the Greek mu there, the micro sign on
+// Windows). Legacy text was written and read on Windows, so its cells win: a
+// micro sign must stay one, or it cannot go back to Windows-1252.
+struct TWindowsCell {
+  int CodePage;
+  uint8_t Byte;
+  char32_t CodePoint;
+};
+constexpr TWindowsCell kWindowsCells[] = {
+    {437, 0xE6, U'\u00B5'}, {860, 0xE6, U'\u00B5'}, {861, 0xE6, U'\u00B5'},
+    {862, 0xE6, U'\u00B5'}, {863, 0xE6, U'\u00B5'}, {865, 0xE6, U'\u00B5'},
+    {852, 0xAA, U'\u00AC'}, {869, 0x88, U'\u00B7'}, {869, 0xEF, U'\u0384'},
+};
+
 const TCodePage& Cp1252() {
   static const TCodePage cp(1252);
   return cp;
@@ -125,6 +140,11 @@ TCodePage::TCodePage(int codePage) : FNumber(codePage) {
       U16_NEXT(buf, i, len, c);
       AppendUtf8(cell, static_cast<char32_t>(c));
     }
+  }
+  for (const auto& fix : kWindowsCells) {
+    if (fix.CodePage != codePage) continue;
+    FTable[fix.Byte].clear();
+    AppendUtf8(FTable[fix.Byte], fix.CodePoint);
   }
 }
 

@@ -34,6 +34,11 @@ TEST(Text, CodePages) {
       {866, "\x8F\xE0\xA8\xA2\xA5\xE2", "Привет"},
       {1251, "\xCF\xF0\xE8\xE2\xE5\xF2", "Привет"},
       {936, "\xD6\xD0\xCE\xC4", "中文"},
+      // Windows cells where ICU's IBM tables differ: micro sign, not Greek mu.
+      {437, "\xE6", "\u00B5"},
+      {850, "\xE6", "\u00B5"},
+      {865, "\xE6", "\u00B5"},
+      {852, "\xAA", "\u00AC"},
   };
   for (const auto& c : cases) {
     TCodePage cp(c.cp);

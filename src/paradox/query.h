@@ -1,0 +1,207 @@
+// The read-only dataset of the Paradox engine: a query on a directory of
+// Paradox tables, in the manner of the legacy engine's query component.
+//
+//   TParadoxQuery q;
+//   q.SetDatabaseName("/data/legacy/");      // the directory
+//   q.SetSQL("SELECT * FROM DOCUMENT");      // or SELECT COUNT(*) AS FRECORDCOUNT FROM ...
+//   q.Open();                                // on the first row
+//   for (; !q.Eof(); q.Next()) {
+//     TParadoxField* no = q.FindField("NUMBER");   // nullptr when missing
+//     std::string text = q.FieldByName("NOTE").AsString();
+//   }
+//   q.Close();
+//
+// Rows stream block by block in the table's block-chain order; memory does not
+// depend on the number of rows. Values are decoded from the current row when a
+// field is read; memo and blob values are read from the .MB only then. The
+// source directory is never written, created in, locked or renamed.
+//
+// Failures raise EParadoxError, whose message names the file (or directory and
+// table) and the fault: Open fails for a missing table, a file that is not a
+// table, an encrypted table, a damaged header or block chain, an unknown code
+// page and any statement but the two above; First and Next fail at a block
+// that is damaged; reading a field fails for a memo or blob value that cannot
+// be read (a missing .MB, a pointer out of range).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "paradox/paradox_error.h"
+#include "paradox/table_file.h"
+#include "sys/field_type.h"
+
+namespace dk {
+
+class TParadoxBlobFile;
+class TParadoxQuery;
+
+// A date-time value as the system keeps it (Delphi TDateTime): days since
+// 1899-12-30 with the time as the fraction of a day.
+struct TPxDateTime {
+  double Value = 0;
+  bool operator==(const TPxDateTime& o) const { return Value == o.Value; }
+};
+
+// A field's value with its kind: nothing (NULL), Boolean, integer, float,
+// date-time, text (UTF-8) or bytes.
+using TParadoxValue = std::variant<std::monostate, bool, int64_t, double, TPxDateTime, std::string,
+                                   std::vector<uint8_t>>;
+
+// One column of the current row. Owned by its query; valid while the query is
+// open.
+class TParadoxField {
+ public:
+  const std::string& FieldName() const { return FName; }
+  // The type code: Alpha ftString, Date ftDate, Short ftSmallint, Long
+  // ftInteger, Currency ftCurrency, Number ftFloat, Logical ftBoolean, Memo
+  // ftMemo, Blob ftBlob, Formatted memo ftFmtMemo, OLE ftParadoxOle, Graphic
+  // ftGraphic, Time ftTime, Timestamp ftDateTime, Autoincrement ftAutoInc, BCD
+  // ftBCD, Bytes ftBytes; a type the engine does not know is ftUnknown (its
+  // value is the raw bytes). The row count of the COUNT statement is ftInteger.
+  TFieldType DataType() const { return FDataType; }
+  // Alpha and Bytes: the length; BCD: the decimal places; memo and blob
+  // kinds: the length of the part kept in the row; other types 0.
+  int Size() const { return FSize; }
+  int Index() const { return FIndex; }
+  // The Paradox type letter ('A', 'N', '#', ...); 'I' for the row count.
+  char ParadoxType() const;
+
+  // True for a blank value. Alpha: an empty text is NULL (Paradox does not
+  // tell them apart); memo and blob kinds: a length of 0.
+  bool IsNull() const;
+
+  // Text of the value; "" for NULL. Alpha, memo and formatted memo: decoded
+  // from the table's code page. Integers: decimal. Number and Currency: the
+  // shortest text that reads back as the same double ("40", "0.1", "1e+20").
+  // BCD: the exact decimal with all its decimal places ("1.20"). Date
+  // "YYYY-MM-DD", Time "hh:mm:ss[.zzz]", Timestamp "YYYY-MM-DD hh:mm:ss[.zzz]".
+  // Logical "T" or "F". Blob, OLE, Graphic and Bytes: the raw bytes.
+  std::string AsString() const;
+  // Integers as they are; Number, Currency and BCD rounded; Logical 1/0; text
+  // parsed as a decimal integer. NULL gives 0. Raises EParadoxError for a text
+  // that is no integer, a value out of range or a type without numbers.
+  int AsInteger() const;
+  int64_t AsLargeInt() const;
+  // Numbers as doubles; date kinds as TDateTime; text parsed. NULL gives 0.
+  double AsFloat() const;
+  // Logical as it is; numbers: not 0; text: starts with T, t, Y or y. NULL gives false.
+  bool AsBoolean() const;
+  // Date, Time and Timestamp as TDateTime (a Time is the fraction of a day);
+  // numbers are taken as TDateTime values. NULL gives 0. Raises EParadoxError
+  // for other types.
+  double AsDateTime() const;
+  // The stored bytes: memo and blob kinds the whole value (Graphic and OLE
+  // with their 8-byte Paradox prefix), Alpha the undecoded text, Bytes all n
+  // bytes, other types their record bytes. NULL gives no bytes.
+  std::vector<uint8_t> AsBytes() const;
+  // The value with its kind: NULL, bool (Logical), int64_t (Short, Long,
+  // Autoincrement), double (Number, Currency, BCD), TPxDateTime (Date, Time,
+  // Timestamp), std::string (Alpha, memo, formatted memo) or bytes (Blob,
+  // OLE, Graphic, Bytes, unknown types).
+  TParadoxValue Value() const;
+
+ private:
+  friend class TParadoxQuery;
+  TParadoxField(TParadoxQuery* owner, int index, const TPxFieldDef* def);
+  TParadoxField(TParadoxQuery* owner, std::string name, int64_t constant);
+
+  const uint8_t* Bytes() const;  // the field in the current row, or nullptr
+  // The stored bytes of a memo or blob field (raw, undecoded).
+  void ReadBlob(const uint8_t* p, std::string& out) const;
+  std::string Describe() const;  // "Feld \"X\"" for messages
+  [[noreturn]] void Fail(const std::string& fault) const;
+
+  TParadoxQuery* FOwner;
+  int FIndex;
+  const TPxFieldDef* FDef = nullptr;  // null for the row count
+  int64_t FConstant = 0;
+  std::string FName;
+  TFieldType FDataType = ftUnknown;
+  int FSize = 0;
+};
+
+class TParadoxQuery {
+ public:
+  TParadoxQuery();
+  ~TParadoxQuery();
+  TParadoxQuery(const TParadoxQuery&) = delete;
+  TParadoxQuery& operator=(const TParadoxQuery&) = delete;
+
+  // The directory of the tables; a trailing "/" (or "\") is allowed. Setting
+  // it closes the query.
+  const std::string& DatabaseName() const { return FDatabaseName; }
+  void SetDatabaseName(const std::string& dir);
+  // The statement. Setting it closes the query.
+  const std::string& SQL() const { return FSQL; }
+  void SetSQL(const std::string& sql);
+
+  // Reads table `table` (name ignoring case, without ".DB") in code page
+  // `codePage` instead of the one in its header; 0 removes the override.
+  // Headers are known to be wrong for tables written on misconfigured
+  // machines (Cyrillic text under 1252, DOS tables without any code page).
+  void SetTableCodePage(const std::string& table, int codePage);
+  int TableCodePage(const std::string& table) const;  // 0 when not overridden
+
+  // Runs the statement and makes the first row current.
+  void Open();
+  void Close();
+  bool Active() const { return FActive; }
+  void SetActive(bool active) { active ? Open() : Close(); }
+
+  void First();
+  // Moves to the next row; after the last row Eof turns true and the last row
+  // stays current.
+  void Next();
+  bool Eof() const { return FEof; }
+  bool Bof() const { return FBof; }
+  bool IsEmpty() const { return FRecordCount == 0; }
+  // The number of rows (counted along the block chain when opened).
+  int64_t RecordCount() const;
+  // 1-based number of the current row; 0 when there is none.
+  int64_t RecNo() const { return FRecNo; }
+
+  int FieldCount() const { return static_cast<int>(FFields.size()); }
+  // Raise EParadoxError for an index out of range or a missing name.
+  TParadoxField& Fields(int index) const;
+  TParadoxField& FieldByName(std::string_view name) const;
+  // The field of that name ignoring case, or nullptr.
+  TParadoxField* FindField(std::string_view name) const;
+
+  // The open table's file (nullptr while closed); its header, version and code page.
+  const TParadoxTableFile* TableFile() const { return FTable.get(); }
+  // Path of the open table's .MB, empty when there is none.
+  const std::string& BlobFileName() const { return FBlobPath; }
+  // Notes about the open table that did not stop reading it, e.g. a header
+  // row count that differs from the rows in the block chain.
+  const std::vector<std::string>& Warnings() const { return FWarnings; }
+
+ private:
+  friend class TParadoxField;
+  void CheckActive(const char* operation) const;
+  const uint8_t* CurrentRecord() const;
+  const TParadoxBlobFile* BlobFile() const;
+
+  std::string FDatabaseName;
+  std::string FSQL;
+  std::map<std::string, int> FCodePages;  // upper-case table name -> code page
+  bool FActive = false;
+  bool FEof = true;
+  bool FBof = true;
+  int64_t FRecordCount = 0;
+  int64_t FRecNo = 0;
+  bool FIsCount = false;
+  bool FHasRow = false;
+  std::unique_ptr<TParadoxTableFile> FTable;
+  std::string FBlobPath;
+  std::unique_ptr<TParadoxBlobFile> FBlob;  // only for a table with memo or blob fields
+  std::vector<std::unique_ptr<TParadoxField>> FFields;
+  std::vector<std::string> FWarnings;
+};
+
+}  // namespace dk
