@@ -136,6 +136,22 @@ TEST_F(ConnectionTest, ExecuteRunsExactlyOneStatement) {
   EXPECT_EQ(Conn.Execute("INSERT INTO T VALUES (1); -- done"), 1);
 }
 
+TEST_F(ConnectionTest, AColumnWithoutTypeIsRejected) {
+  Conn.Execute("CREATE TABLE DOCUMENT (DOCID INTEGER)");
+  for (const char* sql :
+       {"ALTER TABLE DOCUMENT ADD EXTRA ", "ALTER TABLE DOCUMENT ADD COLUMN EXTRA;",
+        "ALTER TABLE DOCUMENT ADD \"EXTRA\""}) {
+    SCOPED_TRACE(sql);
+    EXPECT_THROW(Conn.Execute(sql), EProviderError);
+  }
+  Conn.Execute("ALTER TABLE DOCUMENT ADD MYNAMES TEXT(50)");
+  Conn.Execute("ALTER TABLE DOCUMENT ADD \"ADDRESS\" TEXT(50)");
+  // A column that exists already is rejected by the engine itself.
+  EXPECT_THROW(Conn.Execute("ALTER TABLE DOCUMENT ADD MYNAMES TEXT(50)"), EProviderError);
+  EXPECT_NE(Conn.Errors().at(0).Description.find("duplicate column name: MYNAMES"),
+            std::string::npos);
+}
+
 TEST_F(ConnectionTest, TableNamesListUserTablesAndViews) {
   Conn.Execute("CREATE TABLE B (ID INTEGER PRIMARY KEY AUTOINCREMENT)");  // makes sqlite_sequence
   Conn.Execute("CREATE TABLE A (X INTEGER)");

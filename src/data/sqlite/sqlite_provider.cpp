@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -86,6 +87,40 @@ std::vector<std::string> Words(std::string_view sql) {
     }
   }
   return words;
+}
+
+// True for "ALTER TABLE t ADD [COLUMN] name" without a column type. SQLite
+// would add a column without a type; the other engines the system was made
+// for reject such a statement, and callers rely on that (a field type
+// without a column type in the dialect must not pass unnoticed).
+bool AddsColumnWithoutType(std::string_view sql) {
+  std::vector<std::string> words = Words(sql);
+  if (words.size() < 4 || words[0] != "ALTER" || words[1] != "TABLE") return false;
+  std::string upper = AsciiUpper(sql);
+  size_t add = upper.find("ADD");
+  while (add != std::string::npos &&
+         !((add == 0 || !std::isalnum(static_cast<unsigned char>(upper[add - 1]))) &&
+           (add + 3 >= upper.size() || !std::isalnum(static_cast<unsigned char>(upper[add + 3])))))
+    add = upper.find("ADD", add + 3);
+  if (add == std::string::npos) return false;
+  std::string_view rest = SkipFiller(sql.substr(add + 3));
+  if (AsciiUpper(rest.substr(0, 6)) == "COLUMN" &&
+      (rest.size() == 6 || !std::isalnum(static_cast<unsigned char>(rest[6]))))
+    rest = SkipFiller(rest.substr(6));
+  // The column name, bare or quoted.
+  if (rest.empty()) return true;
+  char c = rest.front();
+  size_t end;
+  if (c == '"' || c == '`' || c == '[') {
+    end = rest.find(c == '[' ? ']' : c, 1);
+    end = end == std::string_view::npos ? rest.size() : end + 1;
+  } else {
+    end = 0;
+    while (end < rest.size() &&
+           (std::isalnum(static_cast<unsigned char>(rest[end])) || rest[end] == '_'))
+      ++end;
+  }
+  return SkipFiller(rest.substr(end)).empty();
 }
 
 class TSqliteStatement : public TProviderStatement {
@@ -307,6 +342,9 @@ class TSqliteProvider : public TProvider {
 
   std::unique_ptr<TProviderStatement> Prepare(std::string_view sql) override {
     CheckOpen();
+    if (AddsColumnWithoutType(sql))
+      ThrowEngineError(SQLITE_ERROR,
+                       "Syntaxfehler in der Felddefinition: der neuen Spalte fehlt der Typ.");
     sqlite3_stmt* stmt = nullptr;
     const char* tail = nullptr;
     if (sql.size() > static_cast<size_t>(INT_MAX))
