@@ -251,12 +251,12 @@ TEST_F(DatabaseTest, TableNamesOptionsAndRowDeletion) {
   db.WriteOption("Converted", "erste");
   db.WriteOption("O'Neil", "x");
   db.WriteOption("Converted", "zweite");
-  EXPECT_EQ(Rows("SELECT OPTNAME, OPTVALUE FROM DBOPTION ORDER BY OPTNAME"),
+  EXPECT_EQ(Select("SELECT OPTNAME, OPTVALUE FROM DBOPTION ORDER BY OPTNAME"),
             (std::vector<std::string>{"Converted|zweite", "O'Neil|x"}));
 
   Exec("INSERT INTO TODO (TODOID, DOCID) VALUES (1, 17), (2, 17), (3, 170), (4, 7)");
   db.DeleteRows("TODO", "DOCID", "17");
-  EXPECT_EQ(Rows("SELECT TODOID FROM TODO ORDER BY TODOID"), (std::vector<std::string>{"3", "4"}));
+  EXPECT_EQ(Select("SELECT TODOID FROM TODO ORDER BY TODOID"), (std::vector<std::string>{"3", "4"}));
   EXPECT_THROW(db.DeleteRows("NOSUCHTABLE", "DOCID", "17"), EDatabaseError);
 }
 

@@ -32,8 +32,8 @@ class TTestDocDatabase : public TCustomDocDatabase {
   void BuildCreateTableSQL(TStringList& lines, std::string_view table) override {
     dk::BuildCreateTableSQL(lines, table, Connection());
   }
-  void DocBeforeDelete(TDataSet&) override {}
-  void DocBeforePost(TDataSet&) override {}
+  void DocBeforeDelete(TDataSet&) override { ++BeforeDeleteCalls; }
+  void DocBeforePost(TDataSet&) override { ++BeforePostCalls; }
   bool GetDocTypePickItems(std::string_view fieldName, TStringList& items) override {
     if (fieldName != "APPLNAME") return false;
     items.AddStrings(DocTypeNames);
@@ -41,6 +41,8 @@ class TTestDocDatabase : public TCustomDocDatabase {
   }
 
   TStringList DocTypeNames;
+  int BeforeDeleteCalls = 0;
+  int BeforePostCalls = 0;
 };
 
 class DbTest : public SettingsTest {
@@ -80,7 +82,7 @@ class DbTest : public SettingsTest {
   void Exec(const std::string& sql) const { Direct()->Execute(sql); }
 
   // The rows of a query, each as its columns' texts joined by "|".
-  std::vector<std::string> Rows(const std::string& sql) const {
+  std::vector<std::string> Select(const std::string& sql) const {
     auto conn = Direct();
     TQuery q;
     q.SetConnection(conn.get());
