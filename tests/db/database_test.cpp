@@ -256,7 +256,8 @@ TEST_F(DatabaseTest, TableNamesOptionsAndRowDeletion) {
 
   Exec("INSERT INTO TODO (TODOID, DOCID) VALUES (1, 17), (2, 17), (3, 170), (4, 7)");
   db.DeleteRows("TODO", "DOCID", "17");
-  EXPECT_EQ(Select("SELECT TODOID FROM TODO ORDER BY TODOID"), (std::vector<std::string>{"3", "4"}));
+  EXPECT_EQ(Select("SELECT TODOID FROM TODO ORDER BY TODOID"),
+            (std::vector<std::string>{"3", "4"}));
   EXPECT_THROW(db.DeleteRows("NOSUCHTABLE", "DOCID", "17"), EDatabaseError);
 }
 

@@ -25,9 +25,8 @@ TEST_F(DocDatabaseTest, OpenLoadsDefinitionsAndProbesTheDocumentTableThenCloseFr
   EXPECT_EQ(db.DocTableName, "DOCUMENT");
   EXPECT_EQ(db.DBFields(), nullptr);
   EXPECT_EQ(db.FullTextRetrieval, nullptr);
-  EXPECT_EQ(db.DataSets(), (std::vector<TDataSet*>{db.DocQuery(), db.BlobQuery(),
-                                                   db.SpareQuery(), db.IdentTable(),
-                                                   db.ItemListTable()}));
+  EXPECT_EQ(db.DataSets(), (std::vector<TDataSet*>{db.DocQuery(), db.BlobQuery(), db.SpareQuery(),
+                                                   db.IdentTable(), db.ItemListTable()}));
 
   Application->SetCursor(crHourGlass);
   db.Open();
@@ -46,6 +45,19 @@ TEST_F(DocDatabaseTest, OpenLoadsDefinitionsAndProbesTheDocumentTableThenCloseFr
   EXPECT_EQ(db.DBFields(), nullptr);
   EXPECT_TRUE(db.Close());
   EXPECT_EQ(captionChanges, 1);
+}
+
+TEST_F(DocDatabaseTest, AnOpenDatabaseWithARowBeingInsertedGoesWithItsOwner) {
+  auto owner = std::make_unique<TComponent>(nullptr);
+  auto* db = new TTestDocDatabase(owner.get());
+  int closes = 0;
+  db->AfterCloseConnection = [&](TComponent&) { ++closes; };
+  db->SetDatabaseName(ArchiveFile);
+  db->Open();
+  db->DocQuery()->Append();
+  owner.reset();
+  EXPECT_EQ(closes, 1);
+  EXPECT_EQ(Select("SELECT COUNT(*) FROM DOCUMENT"), Rows{"0"});
 }
 
 TEST_F(DocDatabaseTest, DocumentEventsReachTheHooks) {
@@ -150,9 +162,11 @@ TEST_F(DocDatabaseTest, ABusyCounterIsRetriedAndTheUserAskedAtTheRightAttempt) {
   Exec("INSERT INTO IDENTNO VALUES ('DOCID', 10)");
   const std::string logLine = "Fehler beim 1. Versuch, die ID für \"DOCID\" zu ändern.";
   for (const auto& c : cases) {
-    SCOPED_TRACE((c.Op == opGetNext ? "GetNextID, " : "SetNextID, ") +
-                 std::to_string(c.Failures) + " failures");
-    Exec("UPDATE IDENTNO SET NEXTID = 10");
+    SCOPED_TRACE((c.Op == opGetNext ? "GetNextID, " : "SetNextID, ") + std::to_string(c.Failures) +
+                 " failures");
+    // Through the component's own connection: its counter table stands on a
+    // located row, whose read another connection's write would wait for.
+    db->Connection().Execute("UPDATE IDENTNO SET NEXTID = 10");
     Boxes->Clear();
     for (TMsgDlgBtn answer : c.Answers) Boxes->Push(answer);
     const int logBefore = Occurrences(ErrorLog(), logLine);
@@ -191,8 +205,9 @@ TEST_F(DocDatabaseTest, ABusyCounterIsRetriedAndTheUserAskedAtTheRightAttempt) {
 TEST_F(DocDatabaseTest, ACounterThatCannotBeStoredIsShown) {
   auto db = OpenArchive();
   Exec("INSERT INTO IDENTNO VALUES ('DOCID', 10)");
-  Exec("CREATE TRIGGER NOSAVE BEFORE UPDATE ON IDENTNO BEGIN SELECT RAISE(ABORT, 'gesperrt'); "
-       "END");
+  Exec(
+      "CREATE TRIGGER NOSAVE BEFORE UPDATE ON IDENTNO BEGIN SELECT RAISE(ABORT, 'gesperrt'); "
+      "END");
 
   EXPECT_THROW(db->GetNextID("DOCID"), EDatabaseError);
   EXPECT_FALSE(db->SetNextID("DOCID", 20));
@@ -202,7 +217,8 @@ TEST_F(DocDatabaseTest, ACounterThatCannotBeStoredIsShown) {
   ASSERT_EQ(texts.size(), 2u);
   EXPECT_TRUE(texts[0].starts_with("Fehler beim Speichern von \"DOCID\" in Tabelle \"IDENTNO\".\r"))
       << texts[0];
-  EXPECT_TRUE(texts[1].starts_with("Fehler beim Speichern von \"DOCID\" in Tabelle \"IDENTNO\".:\r"))
+  EXPECT_TRUE(
+      texts[1].starts_with("Fehler beim Speichern von \"DOCID\" in Tabelle \"IDENTNO\".:\r"))
       << texts[1];
   EXPECT_NE(texts[1].find("gesperrt"), std::string::npos);
 }
@@ -263,16 +279,41 @@ TEST_F(DocDatabaseTest, ExecuteQueryDocOpensOrExecutesAndRestoresTheLastSearch) 
     Rows Names;
   };
   const TCase cases[] = {
-      {"UPDATE DOCUMENT SET NAME='Neu' WHERE DOCID=1", semAuto, semExecute, previous, false, false,
+      {"UPDATE DOCUMENT SET NAME='Neu' WHERE DOCID=1",
+       semAuto,
+       semExecute,
+       previous,
+       false,
+       false,
        {"Neu", "Zwei"}},
-      {"DELETE FROM DOCUMENT WHERE DOCID IN (SELECT DOCID FROM DOCUMENT)", semAuto, semOpen,
-       previous, false, true, {"Eins", "Zwei"}},
-      {"select * from DOCUMENT where DOCID=2", semAuto, semOpen,
-       "select * from DOCUMENT where DOCID=2", false, false, {"Eins", "Zwei"}},
-      {"SELECT * FROM NOSUCHTABLE", semAuto, semOpen, previous, false, true, {"Eins", "Zwei"}},
-      {"UPDATE NOSUCHTABLE SET NAME='x'", semAuto, semExecute, previous, true, false,
+      {"DELETE FROM DOCUMENT WHERE DOCID IN (SELECT DOCID FROM DOCUMENT)",
+       semAuto,
+       semOpen,
+       previous,
+       false,
+       true,
        {"Eins", "Zwei"}},
-      {"UPDATE DOCUMENT SET NAME='Neu' WHERE DOCID=1", semOpen, semOpen, previous, false, true,
+      {"select * from DOCUMENT where DOCID=2",
+       semAuto,
+       semOpen,
+       "select * from DOCUMENT where DOCID=2",
+       false,
+       false,
+       {"Eins", "Zwei"}},
+      {"SELECT * FROM NOSUCHTABLE", semAuto, semOpen, previous, false, true, {"Eins", "Zwei"}},
+      {"UPDATE NOSUCHTABLE SET NAME='x'",
+       semAuto,
+       semExecute,
+       previous,
+       true,
+       false,
+       {"Eins", "Zwei"}},
+      {"UPDATE DOCUMENT SET NAME='Neu' WHERE DOCID=1",
+       semOpen,
+       semOpen,
+       previous,
+       false,
+       true,
        {"Eins", "Zwei"}},
   };
   for (const auto& c : cases) {
@@ -321,10 +362,14 @@ TEST_F(DocDatabaseTest, FindDocIDSearchesDocumentThenDocArch) {
     int Expected;
   };
   const TCase withDocArch[] = {
-      {"NAME", "Mü%", "", 1},         {"NAME", "Mü", "", -1},
-      {"NAME", "M_ier", "", 2},       {"NAME", "Schulze", "", 3},
-      {"NAME", "Schulze", "DOCUMENT", -1}, {"NAME", "Schulze", "DOCARCH", 3},
-      {"DOCID", "2", "", 2},          {"NAME", "O'Neil", "", -1},
+      {"NAME", "Mü%", "", 1},
+      {"NAME", "Mü", "", -1},
+      {"NAME", "M_ier", "", 2},
+      {"NAME", "Schulze", "", 3},
+      {"NAME", "Schulze", "DOCUMENT", -1},
+      {"NAME", "Schulze", "DOCARCH", 3},
+      {"DOCID", "2", "", 2},
+      {"NAME", "O'Neil", "", -1},
   };
   {
     auto db = OpenArchive();
