@@ -62,6 +62,8 @@ TDkArchive::~TDkArchive() {
   SetApplDatabase(nullptr);
   for (TApplDatabase* applDatabase : FReferringApplDatabases) applDatabase->FDocArchive = nullptr;
   FReferringApplDatabases.clear();
+  // DocQuery outlives this part of the object (the base frees it).
+  DocQuery()->AfterPost = nullptr;
   for (TQuery* query :
        {FHostQueries[2], FHostQueries[1], FReminderQuery, FTodoQuery, FHostQueries[0]})
     FreeDataSet(query);
