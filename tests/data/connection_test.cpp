@@ -99,6 +99,12 @@ TEST(ConnectionCreate, RefusesAnExistingFile) {
   conn.SetConnectionString(SqliteConnectionString(dir / "there.db"));
   EXPECT_THROW(conn.CreateDatabase(), EDatabaseError);
   EXPECT_EQ(ReadFile(dir / "there.db"), "keep me");
+  // A new database is an SQLite file even before it holds a table.
+  conn.SetConnectionString(SqliteConnectionString(dir / "new.db"));
+  conn.CreateDatabase();
+  conn.Close();
+  conn.Open();
+  EXPECT_TRUE(conn.Connected());
 }
 
 class ConnectionTest : public TDataTest {};

@@ -75,6 +75,7 @@ class DbTest : public SettingsTest {
   std::unique_ptr<TConnection> Direct() const {
     auto conn = std::make_unique<TConnection>();
     conn->SetConnectionString("Provider=SQLite;Data Source=" + ArchiveFile);
+    conn->SetCommandTimeout(5);
     conn->Open();
     return conn;
   }

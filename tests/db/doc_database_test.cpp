@@ -164,9 +164,9 @@ TEST_F(DocDatabaseTest, ABusyCounterIsRetriedAndTheUserAskedAtTheRightAttempt) {
   for (const auto& c : cases) {
     SCOPED_TRACE((c.Op == opGetNext ? "GetNextID, " : "SetNextID, ") + std::to_string(c.Failures) +
                  " failures");
-    // Through the component's own connection: its counter table stands on a
-    // located row, whose read another connection's write would wait for.
-    db->Connection().Execute("UPDATE IDENTNO SET NEXTID = 10");
+    // Another client's write: the counter table kept open on its row must not
+    // hold it back.
+    Exec("UPDATE IDENTNO SET NEXTID = 10");
     Boxes->Clear();
     for (TMsgDlgBtn answer : c.Answers) Boxes->Push(answer);
     const int logBefore = Occurrences(ErrorLog(), logLine);
