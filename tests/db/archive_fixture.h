@@ -68,6 +68,7 @@ class ArchiveTest : public DbTest {
   std::vector<std::string> SelectTypes(const std::string& sql) const {
     TConnection conn;
     conn.SetConnectionString("Provider=SQLite;Data Source=" + TypesFile);
+    conn.SetCommandTimeout(5);
     conn.Open();
     TQuery q;
     q.SetConnection(&conn);
