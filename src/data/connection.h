@@ -1,0 +1,154 @@
+// A connection to one database through the provider its connection string
+// names.
+//
+// Transactions: outside BeginTrans/CommitTrans every write is committed when
+// it has run, as each statement stands on its own. A TBulkScope (see
+// bulk_scope.h) groups the writes of a table copy into transactions that are
+// committed at the end of the scope and every few thousand rows; a failed
+// write there undoes only itself. BeginTrans nests: the inner levels are
+// savepoints of the outer transaction.
+//
+// Errors: every failure the engine reports is raised as EProviderError and
+// stays in Errors() until the next failure replaces it, with its native
+// number (kDuplicateKeyError for a unique or primary-key violation).
+//
+// Closing the connection closes the datasets bound to it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "data/errors.h"
+#include "data/provider.h"
+#include "sys/string_list.h"
+
+namespace dk {
+
+class TDataSet;
+
+// Cursor settings as the system keeps them; the layer reports them and an
+// engine honours what it can. They never change what a query returns.
+enum TCursorLocation { clUseServer = 0, clUseClient = 1 };
+enum TCursorType { ctUnspecified, ctOpenForwardOnly, ctKeyset, ctDynamic, ctStatic };
+enum TADOLockType { ltUnspecified, ltReadOnly, ltPessimistic, ltOptimistic, ltBatchOptimistic };
+enum TIsolationLevel {
+  ilUnspecified,
+  ilChaos,
+  ilReadUncommitted,
+  ilBrowse,
+  ilCursorStability,
+  ilReadCommitted,
+  ilRepeatableRead,
+  ilSerializable,
+  ilIsolated
+};
+
+// Rows a bulk scope writes at most before it commits.
+constexpr int kDefaultBulkCommitRows = 5000;
+
+class TConnection {
+ public:
+  TConnection();
+  ~TConnection();
+  TConnection(const TConnection&) = delete;
+  TConnection& operator=(const TConnection&) = delete;
+
+  const std::string& ConnectionString() const { return FConnectionString; }
+  // Refused while the connection is open.
+  void SetConnectionString(std::string value);
+  // The "Provider" of the connection string, else the one set here.
+  std::string Provider() const;
+  void SetProvider(std::string value);
+
+  bool LoginPrompt() const { return FLoginPrompt; }
+  void SetLoginPrompt(bool value) { FLoginPrompt = value; }
+  int ConnectionTimeout() const { return FConnectionTimeout; }
+  void SetConnectionTimeout(int seconds) { FConnectionTimeout = seconds; }
+  int CommandTimeout() const { return FCommandTimeout; }
+  void SetCommandTimeout(int seconds) { FCommandTimeout = seconds; }
+  TCursorLocation CursorLocation() const { return FCursorLocation; }
+  void SetCursorLocation(TCursorLocation value) { FCursorLocation = value; }
+  TIsolationLevel IsolationLevel() const { return FIsolationLevel; }
+  void SetIsolationLevel(TIsolationLevel value) { FIsolationLevel = value; }
+  int Attributes() const { return FAttributes; }
+  void SetAttributes(int value) { FAttributes = value; }
+  int ConnectOptions() const { return FConnectOptions; }
+  void SetConnectOptions(int value) { FConnectOptions = value; }
+
+  void Open();
+  // Creates the database the connection string names and opens it; fails
+  // when it exists already. Used by set-up tools, never by the system itself.
+  void CreateDatabase();
+  void Close();
+  bool Connected() const { return FProvider != nullptr; }
+
+  // Returns the new nesting level (1 for the outermost transaction).
+  int BeginTrans();
+  void CommitTrans();
+  void RollbackTrans();
+  bool InTransaction() const { return FTransLevel > 0; }
+  int TransactionLevel() const { return FTransLevel; }
+
+  // Runs one SQL statement as a plain command; a result is discarded.
+  // Returns the number of rows the statement changed.
+  int64_t Execute(std::string_view sql);
+
+  // The user tables (and views), or with `systemTables` also the engine's.
+  void GetTableNames(TStringList& list, bool systemTables = false);
+
+  const std::vector<TProviderErrorInfo>& Errors() const { return FErrors; }
+  void ClearErrors() { FErrors.clear(); }
+
+  // For the layer's datasets and tools.
+  TProvider& Engine();
+  std::unique_ptr<TProviderStatement> Prepare(std::string_view sql);
+  TTableInfo TableInfo(std::string_view table);
+  std::string QuoteIdentifier(std::string_view name);
+  // Runs a prepared write statement (bound already) under the transaction
+  // rules above and returns the rows it changed.
+  int64_t RunWrite(TProviderStatement& statement);
+  // Advances with every write made through this connection.
+  uint64_t ChangeCount() const { return FChangeCount; }
+  // Adds a failure to the error list, replacing the entries of an earlier one.
+  void RecordError(const EDatabaseError& error);
+
+ private:
+  friend class TDataSet;
+  friend class TBulkScope;
+
+  void RegisterDataSet(TDataSet* dataSet);
+  void UnregisterDataSet(TDataSet* dataSet);
+  void OpenProvider(bool create);
+  void CheckConnected() const;
+
+  void BeginBulk(int commitEvery);
+  // Ends one bulk scope; the outermost commits. Throws when the commit fails.
+  void EndBulk();
+  void CommitBatch();
+
+  std::string FConnectionString;
+  std::string FProviderName;
+  bool FLoginPrompt = false;
+  int FConnectionTimeout = 15;
+  int FCommandTimeout = 30;
+  TCursorLocation FCursorLocation = clUseClient;
+  TIsolationLevel FIsolationLevel = ilCursorStability;
+  int FAttributes = 0;
+  int FConnectOptions = 0;
+
+  std::unique_ptr<TProvider> FProvider;
+  std::vector<TDataSet*> FDataSets;
+  std::vector<TProviderErrorInfo> FErrors;
+  int FTransLevel = 0;
+  uint64_t FChangeCount = 0;
+
+  int FBulkDepth = 0;
+  int FBulkCommitEvery = kDefaultBulkCommitRows;
+  bool FBatchOpen = false;  // the engine transaction is the bulk scope's batch
+  int FBatchRows = 0;
+};
+
+}  // namespace dk

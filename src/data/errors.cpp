@@ -1,0 +1,9 @@
+#include "data/errors.h"
+
+namespace dk {
+
+void Abort() {
+  throw EAbort();
+}
+
+}  // namespace dk

@@ -1,0 +1,103 @@
+#include "data/parameters.h"
+
+#include <cctype>
+
+#include "data/errors.h"
+#include "sys/text.h"
+
+namespace dk {
+
+std::vector<std::string> ParseParameterNames(std::string_view sql) {
+  std::vector<std::string> names;
+  size_t i = 0;
+  auto isNameChar = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; };
+  while (i < sql.size()) {
+    char c = sql[i];
+    if (c == '\'' || c == '"' || c == '`' || c == '[') {
+      char close = c == '[' ? ']' : c;
+      size_t end = sql.find(close, i + 1);
+      i = end == std::string_view::npos ? sql.size() : end + 1;
+    } else if (sql.substr(i, 2) == "--") {
+      size_t nl = sql.find('\n', i);
+      i = nl == std::string_view::npos ? sql.size() : nl + 1;
+    } else if (sql.substr(i, 2) == "/*") {
+      size_t end = sql.find("*/", i + 2);
+      i = end == std::string_view::npos ? sql.size() : end + 2;
+    } else if (c == ':' && i + 1 < sql.size() && sql[i + 1] == ':') {
+      i += 2;
+    } else if (c == ':' && i + 1 < sql.size() &&
+               (std::isalpha(static_cast<unsigned char>(sql[i + 1])) || sql[i + 1] == '_') &&
+               (i == 0 || !isNameChar(sql[i - 1]))) {
+      size_t start = ++i;
+      while (i < sql.size() && isNameChar(sql[i])) ++i;
+      std::string name(sql.substr(start, i - start));
+      bool known = false;
+      for (const auto& n : names)
+        if (AsciiUpper(n) == AsciiUpper(name)) known = true;
+      if (!known) names.push_back(std::move(name));
+    } else {
+      ++i;
+    }
+  }
+  return names;
+}
+
+TParameter& TParameters::Items(int index) {
+  if (index < 0 || index >= Count())
+    throw EDatabaseError("List index out of bounds (" + std::to_string(index) + ")");
+  return *FItems[static_cast<size_t>(index)];
+}
+
+TParameter* TParameters::FindParam(std::string_view name) {
+  for (auto& p : FItems)
+    if (AsciiUpper(p->Name) == AsciiUpper(name)) return p.get();
+  return nullptr;
+}
+
+TParameter& TParameters::ParamByName(std::string_view name) {
+  TParameter* p = FindParam(name);
+  if (!p) throw EDatabaseError("Parameter '" + std::string(name) + "' not found");
+  return *p;
+}
+
+TParameter& TParameters::CreateParameter(std::string name, TFieldType dataType,
+                                         TParameterDirection direction, int size, TVariant value) {
+  auto p = std::make_unique<TParameter>();
+  p->Name = std::move(name);
+  p->DataType = dataType;
+  p->Direction = direction;
+  p->Size = size;
+  p->Value = std::move(value);
+  FItems.push_back(std::move(p));
+  return *FItems.back();
+}
+
+void TParameters::ParseSql(std::string_view sql) {
+  std::vector<std::unique_ptr<TParameter>> old = std::move(FItems);
+  FItems.clear();
+  for (std::string& name : ParseParameterNames(sql)) {
+    std::unique_ptr<TParameter> kept;
+    for (auto& p : old)
+      if (p && AsciiUpper(p->Name) == AsciiUpper(name)) {
+        kept = std::move(p);
+        break;
+      }
+    if (!kept) {
+      kept = std::make_unique<TParameter>();
+      kept->Name = std::move(name);
+    }
+    FItems.push_back(std::move(kept));
+  }
+}
+
+TVariant TParameters::BindValue(const TParameter& parameter) {
+  const TVariant& v = parameter.Value;
+  bool dateType = parameter.DataType == ftDate || parameter.DataType == ftTime ||
+                  parameter.DataType == ftDateTime || parameter.DataType == ftTimeStamp;
+  if (dateType && v.Type() == TVarType::Text) {
+    if (auto parsed = TDateTime::Parse(v.Text())) return TVariant(*parsed);
+  }
+  return v;
+}
+
+}  // namespace dk

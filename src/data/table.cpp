@@ -1,0 +1,38 @@
+#include "data/table.h"
+
+#include "sys/text.h"
+
+namespace dk {
+
+void TTable::SetTableName(std::string name) {
+  if (name == FTableName) return;
+  CheckInactive();
+  FTableName = std::move(name);
+}
+
+TDataSet::TCommand TTable::BuildCommand() {
+  if (Trim(FTableName).empty()) throw EDatabaseError("Missing TableName property");
+  TConnection& conn = *Connection();
+  TCommand command;
+  command.Sql = "SELECT * FROM " + conn.QuoteIdentifier(Trim(FTableName));
+  TDataSet* master = MasterSource() ? MasterSource()->DataSet() : nullptr;
+  auto links = MasterLinks();
+  if (master && !links.empty()) {
+    // Without a current master row the detail shows nothing: a null value
+    // equals no column value.
+    std::string where;
+    int n = 0;
+    for (const auto& [detail, masterName] : links) {
+      std::string param = "dk_master_" + std::to_string(++n);
+      where += (n > 1 ? " AND " : " WHERE ") + conn.QuoteIdentifier(detail) + " = :" + param;
+      TVariant value;
+      if (master->Active() && !master->IsEmpty())
+        if (TField* f = master->FindField(masterName)) value = f->AsVariant();
+      command.Params.emplace_back(param, std::move(value));
+    }
+    command.Sql += where;
+  }
+  return command;
+}
+
+}  // namespace dk

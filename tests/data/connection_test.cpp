@@ -1,0 +1,234 @@
+#include "data/connection.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "data/query.h"
+#include "data/table.h"
+#include "data_fixture.h"
+
+namespace dk::test {
+namespace {
+
+std::string OpenError(const std::string& connectionString) {
+  TConnection conn;
+  conn.SetConnectionString(connectionString);
+  try {
+    conn.Open();
+  } catch (const EDatabaseError& e) {
+    EXPECT_FALSE(conn.Connected());
+    EXPECT_FALSE(conn.Errors().empty());
+    return e.what();
+  }
+  return "opened";
+}
+
+TEST(ConnectionOpen, SaysWhatIsWrongAndNeverCreatesAFile) {
+  TTempDir dir;
+  WriteFile(dir / "text.db", "this is a plain text file, long enough to have a header");
+  WriteFile(dir / "empty.db", "");
+  std::filesystem::create_directory(dir / "folder.db");
+  struct TCase {
+    std::string connection;
+    std::string expected;
+  } cases[] = {
+      {SqliteConnectionString(dir / "missing.db"), "wurde nicht gefunden"},
+      {JetConnectionString(dir / "missing.db"), "wurde nicht gefunden"},
+      {SqliteConnectionString(dir / "text.db"), "ist keine SQLite-Datenbank"},
+      {JetConnectionString(dir / "empty.db"), "ist keine SQLite-Datenbank"},
+      {SqliteConnectionString(dir / "folder.db"), "ist ein Verzeichnis"},
+      {"Provider=SQLOLEDB.1;Data Source=server;Initial Catalog=archiv",
+       "\"SQLOLEDB.1\" ist auf dieser Plattform nicht verfügbar"},
+      {"Provider=MSDataShape.1;Data Provider=SQLOLEDB;Data Source=x",
+       "\"SQLOLEDB\" ist auf dieser Plattform nicht verfügbar"},
+      {"Data Source=" + (dir / "x.db"), "nennt keinen Provider"},
+      {"Provider=SQLite", "nennt keine Datenbankdatei"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.connection);
+    EXPECT_NE(OpenError(c.connection).find(c.expected), std::string::npos)
+        << OpenError(c.connection);
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "missing.db"));
+  // The messages name the file.
+  EXPECT_NE(OpenError(SqliteConnectionString(dir / "text.db")).find(dir / "text.db"),
+            std::string::npos);
+}
+
+TEST(ConnectionOpen, JetRoleOpensAnExistingSqliteFileReadWrite) {
+  TTempDir dir;
+  {
+    TConnection create;
+    create.SetConnectionString(SqliteConnectionString(dir / "a.db"));
+    create.CreateDatabase();
+    create.Execute("CREATE TABLE T (A INTEGER)");
+  }
+  for (const std::string& cs : {JetConnectionString(dir / "a.db"),
+                                "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + (dir / "a.db"),
+                                "provider=sqlite; data source = \"" + (dir / "a.db") + "\""}) {
+    SCOPED_TRACE(cs);
+    TConnection conn;
+    conn.SetConnectionString(cs);
+    conn.Open();
+    EXPECT_EQ(conn.Execute("INSERT INTO T VALUES (1)"), 1);
+  }
+}
+
+TEST(ConnectionOpen, RefusesAFileThatCanOnlyBeRead) {
+  if (geteuid() == 0) GTEST_SKIP() << "root can write any file";
+  TTempDir dir;
+  {
+    TConnection create;
+    create.SetConnectionString(SqliteConnectionString(dir / "ro.db"));
+    create.CreateDatabase();
+    create.Execute("CREATE TABLE T (A INTEGER)");
+  }
+  chmod((dir / "ro.db").c_str(), 0444);
+  EXPECT_NE(OpenError(SqliteConnectionString(dir / "ro.db")).find("nur gelesen"),
+            std::string::npos);
+}
+
+TEST(ConnectionCreate, RefusesAnExistingFile) {
+  TTempDir dir;
+  WriteFile(dir / "there.db", "keep me");
+  TConnection conn;
+  conn.SetConnectionString(SqliteConnectionString(dir / "there.db"));
+  EXPECT_THROW(conn.CreateDatabase(), EDatabaseError);
+  EXPECT_EQ(ReadFile(dir / "there.db"), "keep me");
+}
+
+class ConnectionTest : public TDataTest {};
+
+TEST_F(ConnectionTest, SqlErrorsCarryTheEngineMessageAndStayOnTheErrorList) {
+  Conn.Execute("CREATE TABLE T (ID INTEGER PRIMARY KEY, NAME TEXT(20) UNIQUE)");
+  Conn.Execute("INSERT INTO T VALUES (1, 'a')");
+  try {
+    Conn.Execute("INSERT INTO T VALUES (1, 'b')");
+    FAIL() << "duplicate key accepted";
+  } catch (const EProviderError& e) {
+    EXPECT_NE(std::string(e.what()).find("UNIQUE constraint failed"), std::string::npos);
+    EXPECT_EQ(e.NativeError(), kDuplicateKeyError);
+  }
+  ASSERT_EQ(Conn.Errors().size(), 1u);
+  EXPECT_EQ(Conn.Errors()[0].NativeError, -105121349);
+  // A unique index other than the key counts the same.
+  EXPECT_THROW(Conn.Execute("INSERT INTO T VALUES (2, 'a')"), EProviderError);
+  EXPECT_EQ(Conn.Errors()[0].NativeError, kDuplicateKeyError);
+  // Success leaves the list alone; the next failure replaces it.
+  Conn.Execute("INSERT INTO T VALUES (3, 'c')");
+  ASSERT_EQ(Conn.Errors().size(), 1u);
+  EXPECT_THROW(Conn.Execute("SELECT * FROM NOSUCHTABLE"), EProviderError);
+  ASSERT_EQ(Conn.Errors().size(), 1u);
+  EXPECT_NE(Conn.Errors()[0].Description.find("no such table: NOSUCHTABLE"), std::string::npos);
+  EXPECT_NE(Conn.Errors()[0].NativeError, kDuplicateKeyError);
+  EXPECT_EQ(Conn.Errors()[0].Source, "SQLite");
+}
+
+TEST_F(ConnectionTest, ExecuteRunsExactlyOneStatement) {
+  Conn.Execute("CREATE TABLE T (A INTEGER);");
+  EXPECT_THROW(Conn.Execute("INSERT INTO T VALUES (1); DROP TABLE T"), EProviderError);
+  TStringList names;
+  Conn.GetTableNames(names);
+  EXPECT_EQ(names.IndexOf("T"), 0);
+  EXPECT_EQ(Conn.Execute("INSERT INTO T VALUES (1); -- done"), 1);
+}
+
+TEST_F(ConnectionTest, AColumnWithoutTypeIsRejected) {
+  Conn.Execute("CREATE TABLE DOCUMENT (DOCID INTEGER)");
+  for (const char* sql :
+       {"ALTER TABLE DOCUMENT ADD EXTRA ", "ALTER TABLE DOCUMENT ADD COLUMN EXTRA;",
+        "ALTER TABLE DOCUMENT ADD \"EXTRA\""}) {
+    SCOPED_TRACE(sql);
+    EXPECT_THROW(Conn.Execute(sql), EProviderError);
+  }
+  Conn.Execute("ALTER TABLE DOCUMENT ADD MYNAMES TEXT(50)");
+  Conn.Execute("ALTER TABLE DOCUMENT ADD \"ADDRESS\" TEXT(50)");
+  // A column that exists already is rejected by the engine itself.
+  EXPECT_THROW(Conn.Execute("ALTER TABLE DOCUMENT ADD MYNAMES TEXT(50)"), EProviderError);
+  EXPECT_NE(Conn.Errors().at(0).Description.find("duplicate column name: MYNAMES"),
+            std::string::npos);
+}
+
+TEST_F(ConnectionTest, TableNamesListUserTablesAndViews) {
+  Conn.Execute("CREATE TABLE B (ID INTEGER PRIMARY KEY AUTOINCREMENT)");  // makes sqlite_sequence
+  Conn.Execute("CREATE TABLE A (X INTEGER)");
+  Conn.Execute("CREATE VIEW V AS SELECT * FROM A");
+  TStringList names;
+  Conn.GetTableNames(names);
+  EXPECT_EQ(names, (TStringList{"A", "B", "V"}));
+  Conn.GetTableNames(names, true);
+  EXPECT_GE(names.IndexOf("sqlite_sequence"), 0);
+}
+
+TEST_F(ConnectionTest, TransactionsNestAndRollBack) {
+  Conn.Execute("CREATE TABLE T (A INTEGER)");
+  auto other = OtherConnection();
+  auto count = [&](TConnection& c) {
+    TQuery q;
+    q.SetConnection(&c);
+    q.SetSQLText("SELECT COUNT(*) AS N FROM T");
+    q.Open();
+    return q.FieldByName("N").AsInteger();
+  };
+  EXPECT_EQ(Conn.BeginTrans(), 1);
+  Conn.Execute("INSERT INTO T VALUES (1)");
+  EXPECT_EQ(Conn.BeginTrans(), 2);
+  Conn.Execute("INSERT INTO T VALUES (2)");
+  Conn.RollbackTrans();  // only the inner level
+  EXPECT_EQ(count(Conn), 1);
+  EXPECT_TRUE(Conn.InTransaction());
+  Conn.CommitTrans();
+  EXPECT_FALSE(Conn.InTransaction());
+  EXPECT_EQ(count(*other), 1);
+  Conn.BeginTrans();
+  Conn.Execute("INSERT INTO T VALUES (3)");
+  Conn.RollbackTrans();
+  EXPECT_EQ(count(*other), 1);
+  EXPECT_THROW(Conn.CommitTrans(), EDatabaseError);
+}
+
+TEST_F(ConnectionTest, WritesOutsideATransactionAreCommittedAtOnce) {
+  Conn.Execute("CREATE TABLE T (A INTEGER)");
+  for (int i = 0; i < 5; ++i) Conn.Execute("INSERT INTO T VALUES (" + std::to_string(i) + ")");
+  // A dataset whose cursor stands in the middle of its rows does not hold
+  // back the writes made meanwhile.
+  TTable t;
+  t.SetConnection(&Conn);
+  t.SetTableName("T");
+  t.Open();
+  t.Next();
+  t.Append();
+  t.FieldByName("A").SetAsInteger(99);
+  t.Post();
+  Conn.Execute("UPDATE T SET A = 7 WHERE A = 0");
+  auto other = OtherConnection();
+  TQuery q;
+  q.SetConnection(other.get());
+  q.SetSQLText("SELECT SUM(A) AS S, COUNT(*) AS N FROM T");
+  q.Open();
+  EXPECT_EQ(q.FieldByName("N").AsInteger(), 6);
+  EXPECT_EQ(q.FieldByName("S").AsInteger(), 1 + 2 + 3 + 4 + 7 + 99);
+}
+
+TEST_F(ConnectionTest, ConnectionStringIsFixedWhileOpenAndClosingClosesDataSets) {
+  Conn.Execute("CREATE TABLE T (A INTEGER)");
+  EXPECT_THROW(Conn.SetConnectionString("Provider=SQLite;Data Source=/x.db"), EDatabaseError);
+  TTable t;
+  t.SetConnection(&Conn);
+  t.SetTableName("T");
+  int closed = 0;
+  t.AfterClose = [&](TDataSet&) { ++closed; };
+  t.Open();
+  Conn.Close();
+  EXPECT_FALSE(t.Active());
+  EXPECT_EQ(closed, 1);
+  // Opening a dataset opens its connection.
+  t.Open();
+  EXPECT_TRUE(Conn.Connected());
+}
+
+}  // namespace
+}  // namespace dk::test
