@@ -1,19 +1,12 @@
-<<<<<<< HEAD
 // Field type codes shared by every dataset of the system: the data access
 // layer's fields and the Paradox engine's fields report their type with these
 // codes, and the SQL dialect functions map them to column types. The numbering
 // is fixed (0 = ftUnknown .. 37 = ftFMTBcd): stored settings and the copy rules
 // compare the codes as numbers.
-=======
-// Field type codes of the data access layer. The numbering (0 to 37) is part of
-// the system's contract: the SQL dialect tables map these codes to column types,
-// and the Paradox engine reports its columns in the same codes.
->>>>>>> data
 #pragma once
 
 namespace dk {
 
-<<<<<<< HEAD
 enum TFieldType {
   ftUnknown = 0,
   ftString,
@@ -59,15 +52,6 @@ enum TFieldType {
 // outside 0..37.
 constexpr const char* FieldTypeName(int type) {
   constexpr const char* names[] = {
-=======
-// clang-format off
-enum TFieldType { ftUnknown=0, ftString, ftSmallint, ftInteger, ftWord, ftBoolean, ftFloat, ftCurrency, ftBCD, ftDate, ftTime, ftDateTime, ftBytes, ftVarBytes, ftAutoInc, ftBlob, ftMemo, ftGraphic, ftFmtMemo, ftParadoxOle, ftDBaseOle, ftTypedBinary, ftCursor, ftFixedChar, ftWideString, ftLargeint, ftADT, ftArray, ftReference, ftDataSet, ftOraBlob, ftOraClob, ftVariant, ftInterface, ftIDispatch, ftGuid, ftTimeStamp, ftFMTBcd };
-// clang-format on
-
-// The enumerator's name ("ftString"); "ftUnknown" for a value outside 0..37.
-inline const char* FieldTypeName(TFieldType type) {
-  static const char* const names[] = {
->>>>>>> data
       "ftUnknown",    "ftString",     "ftSmallint", "ftInteger",     "ftWord",      "ftBoolean",
       "ftFloat",      "ftCurrency",   "ftBCD",      "ftDate",        "ftTime",      "ftDateTime",
       "ftBytes",      "ftVarBytes",   "ftAutoInc",  "ftBlob",        "ftMemo",      "ftGraphic",
@@ -75,13 +59,8 @@ inline const char* FieldTypeName(TFieldType type) {
       "ftWideString", "ftLargeint",   "ftADT",      "ftArray",       "ftReference", "ftDataSet",
       "ftOraBlob",    "ftOraClob",    "ftVariant",  "ftInterface",   "ftIDispatch", "ftGuid",
       "ftTimeStamp",  "ftFMTBcd"};
-<<<<<<< HEAD
   static_assert(sizeof(names) / sizeof(names[0]) == ftFMTBcd + 1);
   return type >= 0 && type <= ftFMTBcd ? names[type] : names[0];
-=======
-  int i = static_cast<int>(type);
-  return i >= 0 && i <= static_cast<int>(ftFMTBcd) ? names[i] : names[0];
->>>>>>> data
 }
 
 }  // namespace dk
