@@ -712,7 +712,10 @@ void TDataSet::Append() {
   CheckCanWrite(false);
   Fire(BeforeInsert);
   Fire(BeforeScroll);
-  FSavedBuffer = FBuffer;
+  // The browse row waits in FSavedBuffer for a Cancel; swapping keeps both
+  // buffers' storage (appending rows is the table copy's hot path).
+  std::swap(FSavedBuffer, FBuffer);
+  FBuffer.resize(FSavedBuffer.size());
   FSavedRowId = FRowId;
   FSavedHasRow = FHasRow;
   FSavedEof = FEof;
@@ -733,7 +736,7 @@ void TDataSet::Append() {
     }
     Fire(OnNewRecord);
   } catch (...) {
-    FBuffer = FSavedBuffer;
+    std::swap(FBuffer, FSavedBuffer);
     FRowId = FSavedRowId;
     FState = dsBrowse;
     FModified = false;
@@ -788,7 +791,7 @@ void TDataSet::Cancel() {
     FOriginal.clear();
   } else if (FState == dsInsert) {
     Fire(BeforeCancel);
-    FBuffer = FSavedBuffer;
+    std::swap(FBuffer, FSavedBuffer);
     FRowId = FSavedRowId;
     FHasRow = FSavedHasRow;
     FEof = FSavedEof;
@@ -926,8 +929,8 @@ void TDataSet::InternalInsert() {
     FInsertStatement = &WriteStatement(sql);
     FInsertMask = FAssigned;
   }
+  // RunWrite leaves the statement reset, ready for new values.
   TProviderStatement& statement = *FInsertStatement;
-  statement.Reset();
   try {
     int k = 0;
     for (size_t i = 0; i < FFields.size(); ++i)

@@ -56,7 +56,7 @@ std::string TVariant::ToString() const {
     case TVarType::Bytes:
       return BytesData();
     case TVarType::DateTime:
-      return DateTime().IsoText();
+      return DateTime().IsoTextDateOnlyAtMidnight();
   }
   return {};
 }

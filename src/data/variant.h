@@ -55,7 +55,8 @@ class TVariant {
 
   // A plain text of any kind, for messages and comparisons: integers in
   // decimal, floats in the shortest form that reads back ("." as decimal
-  // separator), booleans "True"/"False", date-times in ISO form, null empty.
+  // separator), booleans "True"/"False", date-times in the ISO form the
+  // databases store (the date alone at midnight), null empty.
   std::string ToString() const;
 
   bool operator==(const TVariant& other) const { return FValue == other.FValue; }

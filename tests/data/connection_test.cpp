@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <thread>
 
 #include "data/query.h"
 #include "data/table.h"
@@ -211,6 +212,47 @@ TEST_F(ConnectionTest, WritesOutsideATransactionAreCommittedAtOnce) {
   q.Open();
   EXPECT_EQ(q.FieldByName("N").AsInteger(), 6);
   EXPECT_EQ(q.FieldByName("S").AsInteger(), 1 + 2 + 3 + 4 + 7 + 99);
+}
+
+TEST_F(ConnectionTest, AnOpenDataSetOnAFewRowsDoesNotBlockOtherWriters) {
+  Conn.Execute("CREATE TABLE IDENTNO (IDNAME TEXT(20) PRIMARY KEY, NEXTID INTEGER)");
+  Conn.Execute("INSERT INTO IDENTNO VALUES ('DOCID', 1), ('TODOID', 1), ('FTIWORDID', 1)");
+  TTable t;
+  t.SetConnection(&Conn);
+  t.SetTableName("IDENTNO");
+  t.Open();
+  auto other = OtherConnection();
+  EXPECT_EQ(other->Execute("UPDATE IDENTNO SET NEXTID = 5"), 3);
+  t.Requery();
+  EXPECT_EQ(t.FieldByName("NEXTID").AsInteger(), 5);
+}
+
+TEST_F(ConnectionTest, AWorkerThreadWritesThroughItsOwnConnection) {
+  Conn.Execute("CREATE TABLE FTIWID (WORDID INTEGER, DOCID INTEGER)");
+  std::thread worker([this] {
+    TConnection own;
+    own.SetConnectionString(SqliteConnectionString(FFile));
+    own.Open();
+    for (int i = 0; i < 200; ++i)
+      own.Execute("INSERT INTO FTIWID (WORDID, DOCID) VALUES (" + std::to_string(i) + ", 2)");
+  });
+  TTable t;
+  t.SetConnection(&Conn);
+  t.SetTableName("FTIWID");
+  t.Open();
+  for (int i = 0; i < 200; ++i) {
+    t.Append();
+    t.FieldByName("WORDID").SetAsInteger(i);
+    t.FieldByName("DOCID").SetAsInteger(1);
+    t.Post();
+  }
+  worker.join();
+  TQuery q;
+  q.SetConnection(&Conn);
+  q.SetSQLText("SELECT COUNT(*) AS N, SUM(DOCID) AS S FROM FTIWID");
+  q.Open();
+  EXPECT_EQ(q.FieldByName("N").AsInteger(), 400);
+  EXPECT_EQ(q.FieldByName("S").AsInteger(), 600);
 }
 
 TEST_F(ConnectionTest, ConnectionStringIsFixedWhileOpenAndClosingClosesDataSets) {

@@ -145,6 +145,26 @@ TEST_F(DataSetTest, RaisingInBeforePostWritesNothingAndKeepsTheState) {
   EXPECT_EQ(Count("WHERE ID = 7"), 1);
 }
 
+TEST_F(DataSetTest, RaisingInBeforeDeleteKeepsTheRow) {
+  auto t = Table("PERSON");
+  t->Open();
+  t->BeforeDelete = [](TDataSet&) { Abort(); };
+  EXPECT_THROW(t->Delete(), EAbort);
+  EXPECT_EQ(Count(), 5);
+  EXPECT_EQ(t->FieldByName("ID").AsInteger(), 1);
+  // A failing delete goes through its error handler.
+  t->BeforeDelete = nullptr;
+  auto other = OtherConnection();
+  other->Execute("DELETE FROM PERSON WHERE ID = 1");
+  int calls = 0;
+  t->OnDeleteError = [&](TDataSet&, EDatabaseError&, TDataAction& action) {
+    ++calls;
+    action = daAbort;
+  };
+  EXPECT_THROW(t->Delete(), EAbort);
+  EXPECT_EQ(calls, 1);
+}
+
 TEST_F(DataSetTest, FailingPostKeepsTheRowUntilCancel) {
   auto t = Table("PERSON");
   t->Open();
@@ -544,6 +564,26 @@ TEST_F(DataSetTest, AppendingToAnOpenTableKeepsReadingIt) {
     t->Next();
   }
   EXPECT_EQ(rows, 8);
+}
+
+TEST_F(DataSetTest, RequerySeesWhatOtherConnectionsWrote) {
+  auto t = Table("PERSON");
+  t->Open();
+  auto other = OtherConnection();
+  other->Execute("INSERT INTO PERSON (ID, NAME) VALUES (0, 'Null')");
+  other->Execute("UPDATE PERSON SET NAME = 'Mueller' WHERE ID = 1");
+  t->Requery();
+  EXPECT_EQ(t->FieldByName("NAME").AsString(), "Null");
+  EXPECT_EQ(t->RecordCount(), 6);
+  EXPECT_EQ(t->Lookup("ID", 1, "NAME"), TVariant("Mueller"));
+}
+
+TEST_F(DataSetTest, StatementsThatCannotBeASubqueryAreCountedByReading) {
+  auto q = Query("PRAGMA table_info(PERSON)");
+  q->Open();
+  EXPECT_FALSE(q->CanModify());
+  EXPECT_EQ(q->RecordCount(), 4);
+  EXPECT_EQ(q->FieldByName("name").AsString(), "ID");
 }
 
 TEST_F(DataSetTest, AnEmptyTableIsAtItsEndAtOnce) {

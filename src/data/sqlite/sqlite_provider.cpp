@@ -526,7 +526,10 @@ class TSqliteProvider : public TProvider {
   void OpenFile(const std::string& path, int flags, const TProviderOptions& options) {
     Close();
     sqlite3* db = nullptr;
-    int rc = sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_EXRESCODE, nullptr);
+    // A connection is used by one thread at a time (the index worker has its
+    // own), so the engine's per-call locking is left out.
+    int rc = sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_EXRESCODE | SQLITE_OPEN_NOMUTEX,
+                             nullptr);
     if (rc != SQLITE_OK) {
       std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
       sqlite3_close_v2(db);
