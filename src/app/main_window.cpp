@@ -82,6 +82,15 @@ TFormArcport5Main::TFormArcport5Main(TComponent* owner, std::vector<std::string>
   MemoLog->Width = 649;
   MemoLog->Height = 185;
 
+  FBdeQuerySrc = std::make_unique<TParadoxQuery>();
+  BdeQuerySrc = FBdeQuerySrc.get();
+  FAdoConnectionDst = std::make_unique<TConnection>();
+  AdoConnectionDst = FAdoConnectionDst.get();
+  FAdoQueryDst = std::make_unique<TQuery>();
+  AdoQueryDst = FAdoQueryDst.get();
+  AdoQueryDst->SetName("AdoQueryDst");
+  AdoQueryDst->SetConnection(AdoConnectionDst);
+
   OnCreate = [this] { FormCreate(); };
   OnShow = [this] { FormShow(); };
   DoCreate();
@@ -117,8 +126,7 @@ void TFormArcport5Main::RunConversion() {
         mtInformation, mbOK);
     return;
   }
-  FSourceDir = FArgs[0];
-  if (FSourceDir.empty() || FSourceDir.back() != '/') FSourceDir += '/';
+  SetSourceDir(FArgs[0]);
   FTargetDb = FArgs[1];
   if (!DirectoryExists(FSourceDir)) {
     MessageDlg("Das Quellverzeichnis \"" + FSourceDir + "\" ist nicht vorhanden.", mtError, mbOK);
@@ -140,6 +148,11 @@ void TFormArcport5Main::RunConversion() {
     throw;
   }
   MemoLog->Lines().SaveToFile(LogFileName(FTargetDb));
+}
+
+void TFormArcport5Main::SetSourceDir(const std::string& dir) {
+  FSourceDir = dir;
+  if (FSourceDir.empty() || FSourceDir.back() != '/') FSourceDir += '/';
 }
 
 void TFormArcport5Main::ConvertArchive() {
