@@ -93,6 +93,17 @@ TFormArcport5Main::TFormArcport5Main(TComponent* owner, std::vector<std::string>
 
   OnCreate = [this] { FormCreate(); };
   OnShow = [this] { FormShow(); };
+  // The archive and its document-type partner, as designed: the partner is
+  // there only because the archive requires one; it is never opened.
+  DkArchiveDst = new TDkArchive(this);
+  DkArchiveDst->Name = "DkArchiveDst";
+  ApplDatabaseDummy = new TApplDatabase(this);
+  ApplDatabaseDummy->Name = "ApplDatabaseDummy";
+  DkArchiveDst->SetApplDatabase(ApplDatabaseDummy);
+  DkArchiveDst->SyncCreateBackup = false;
+  DkArchiveDst->SyncDataPriority = sdpMainDB;
+  DkArchiveDst->SyncFilePriority = sfpUserDlg;
+
   DoCreate();
 }
 
@@ -155,11 +166,6 @@ void TFormArcport5Main::SetSourceDir(const std::string& dir) {
   if (FSourceDir.empty() || FSourceDir.back() != '/') FSourceDir += '/';
 }
 
-void TFormArcport5Main::ConvertArchive() {
-  // The conversion stages join here with the pipeline; until then the run
-  // only shows its paths and writes an empty log.
-  FPrepared = true;
-}
 
 void TFormArcport5Main::AddLog(const std::string& text) {
   LabelInfo->SetCaption(text);

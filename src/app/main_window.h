@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "data/connection.h"
+#include "db/appl_database.h"
+#include "db/archive.h"
 #include "data/query.h"
 #include "paradox/query.h"
 #include "ui/application.h"
@@ -40,6 +42,10 @@ class TFormArcport5Main : public TForm {
   // The target query; the pipeline binds it to the archive's connection
   // before the first copy.
   TQuery* AdoQueryDst;
+  // The target archive; its document-type partner is present only because
+  // the archive requires one and is never opened.
+  TDkArchive* DkArchiveDst;
+  TApplDatabase* ApplDatabaseDummy;
 
   void FormCreate();
   void FormShow();
@@ -48,6 +54,9 @@ class TFormArcport5Main : public TForm {
   // Argument checks, the conversion and the log file.
   void RunConversion();
   // Carries out the conversion between the argument checks and the log file.
+  // Sets up the settings and the configuration store, runs the stages and
+  // reports a failure that ends them (banner line, message, beep, error
+  // box); the archive is closed afterwards either way.
   void ConvertArchive();
   // Shows `text` in the status line and appends it to the log list. Does not
   // repaint; callers let pending messages be processed when they want that.
@@ -88,6 +97,9 @@ class TFormArcport5Main : public TForm {
   bool RunPending() const { return FRunPending; }
 
  private:
+  // The twelve stages of the conversion.
+  void RunStages();
+
   std::vector<std::string> FArgs;
   bool FRunPending = false;
   std::string FSourceDir;
@@ -100,6 +112,20 @@ class TFormArcport5Main : public TForm {
   std::unique_ptr<TConnection> FAdoConnectionDst;
   std::unique_ptr<TQuery> FAdoQueryDst;
 };
+
+// Where to look for a legacy side file: the source directory; else, when
+// the machine has the key "SOFTWARE\Tesmarin\Dokalon Pro\Settings", the
+// directory of its "ApplDatabase" and then its "CommonFilesPath"; else the
+// parent and the grandparent of the source directory. Returns the last path
+// formed, whether or not it exists. Names are matched ignoring case.
+std::string FindSupportFile(const std::string& fileName, const std::string& sourceDir);
+
+// The layout rewrite of one line: ",Doc,NUMBER,", ",Doc,NOTE," and
+// ",Doc,NAMES," become ",Doc,DOCNO,", ",Doc,NOTES," and ",Doc,MYNAMES,", each
+// only at its first occurrence, ignoring case.
+std::string RewriteLayoutLine(std::string line);
+// Rewrites a layout file in place; bytes outside the renames stay as they are.
+void RewriteLayoutFile(const std::string& fileName);
 
 // The name of the run log: the target's name with its extension replaced by
 // ".log" (appended when the name has none).
