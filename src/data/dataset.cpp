@@ -1082,6 +1082,9 @@ bool TDataSet::Locate(std::string_view keyFields, const std::vector<TVariant>& k
   FCursorAtEnd = false;
   FCursorStamp = FConnection->ChangeCount();
   LoadFromStatement(*FCursor);
+  // Reading ahead ends the read of a short result at once, so that a table
+  // kept open for lookups (the ID counters) does not hold back other writers.
+  FillWindow();
   FRecNo = ordinal;
   FHasRow = true;
   FRowFromCursor = true;

@@ -111,6 +111,16 @@ TCustomDocDatabase::~TCustomDocDatabase() {
   }
   // The definitions reach into ItemListTable; they go before the datasets.
   FDBFields.reset();
+  // The datasets outlive this part of the object (the base frees them): no
+  // event of theirs may reach a hook of a class already destroyed.
+  for (TDataSet* ds : {static_cast<TDataSet*>(FDocQuery), static_cast<TDataSet*>(FIdentTable)}) {
+    ds->BeforeEdit = nullptr;
+    ds->AfterInsert = nullptr;
+    ds->AfterScroll = nullptr;
+    ds->BeforeDelete = nullptr;
+    ds->BeforePost = nullptr;
+    ds->OnPostError = nullptr;
+  }
 }
 
 void TCustomDocDatabase::DocAfterScroll(TDataSet& dataSet) {

@@ -47,6 +47,19 @@ TEST_F(DocDatabaseTest, OpenLoadsDefinitionsAndProbesTheDocumentTableThenCloseFr
   EXPECT_EQ(captionChanges, 1);
 }
 
+TEST_F(DocDatabaseTest, AnOpenDatabaseWithARowBeingInsertedGoesWithItsOwner) {
+  auto owner = std::make_unique<TComponent>(nullptr);
+  auto* db = new TTestDocDatabase(owner.get());
+  int closes = 0;
+  db->AfterCloseConnection = [&](TComponent&) { ++closes; };
+  db->SetDatabaseName(ArchiveFile);
+  db->Open();
+  db->DocQuery()->Append();
+  owner.reset();
+  EXPECT_EQ(closes, 1);
+  EXPECT_EQ(Select("SELECT COUNT(*) FROM DOCUMENT"), Rows{"0"});
+}
+
 TEST_F(DocDatabaseTest, DocumentEventsReachTheHooks) {
   auto db = OpenArchive();
   std::vector<int> scrolled;

@@ -306,6 +306,7 @@ class TSqliteProvider : public TProvider {
       throw EDatabaseError("Die Datei " + Quoted(path) +
                            " ist keine lesbare SQLite-Datenbank: " + e.what());
     }
+    ApplyJournalMode(params);
   }
 
   void Create(const TConnectionString& params, const TProviderOptions& options) override {
@@ -541,6 +542,25 @@ class TSqliteProvider : public TProvider {
     // A locked database is waited for as long as a command may take.
     int timeout = options.CommandTimeout > 0 ? options.CommandTimeout : 3600;
     sqlite3_busy_timeout(FDb, timeout > INT_MAX / 1000 ? INT_MAX : timeout * 1000);
+  }
+
+  // "Journal Mode=WAL" (or DELETE, TRUNCATE, PERSIST) in the connection
+  // string sets the file's journal mode; without it the file keeps its own.
+  // WAL lets other connections write while a dataset of this one stands in
+  // the middle of a long result, but needs all clients on one machine.
+  void ApplyJournalMode(const TConnectionString& params) {
+    std::string mode = AsciiUpper(Trim(params.Value("Journal Mode")));
+    if (mode.empty()) return;
+    if (mode != "WAL" && mode != "DELETE" && mode != "TRUNCATE" && mode != "PERSIST") {
+      Close();
+      throw EDatabaseError("Unbekannter Wert für \"Journal Mode\": " + mode);
+    }
+    try {
+      Exec("PRAGMA journal_mode=" + mode);
+    } catch (const EDatabaseError&) {
+      Close();
+      throw;
+    }
   }
 
   void CheckOpen() const {

@@ -1,0 +1,340 @@
+#include "db/archive.h"
+
+#include <algorithm>
+#include <exception>
+
+#include "data/date_time.h"
+#include "data/errors.h"
+#include "data/parameters.h"
+#include "db/util/archive_schema.h"
+#include "db/util/sql_util.h"
+#include "settings/configuration.h"
+#include "settings/error_log.h"
+#include "settings/locations.h"
+#include "sys/api_tools.h"
+#include "sys/file_names.h"
+#include "sys/file_paths.h"
+#include "sys/text.h"
+
+namespace dk {
+
+namespace {
+
+// Replaces the first occurrence of `from` (ASCII, compared ignoring case).
+std::string ReplaceFirstIgnoringCase(const std::string& text, std::string_view from,
+                                     std::string_view to) {
+  const size_t pos = AsciiUpper(text).find(AsciiUpper(from));
+  if (pos == std::string::npos) return text;
+  return text.substr(0, pos) + std::string(to) + text.substr(pos + from.size());
+}
+
+unsigned TimerInterval(int milliseconds) {
+  return static_cast<unsigned>(std::max(0, milliseconds));
+}
+
+}  // namespace
+
+TDkArchive::TDkArchive(TComponent* owner) : TCustomDocDatabase(owner) {
+  // The cursor defaults of the component base apply as they stand.
+  auto registered = [this](const char* name) {
+    TQuery* query = CreateQuery();
+    query->SetName(name);
+    RegisterDataSet(query);
+    return query;
+  };
+  FHostQueries[0] = registered("HostQuery0");
+  FTodoQuery = registered("TodoQuery");
+  FTodoQuery->BeforePost = [this](TDataSet& ds) { TodoBeforePost(ds); };
+  FReminderQuery = registered("ReminderQuery");
+  FHostQueries[1] = registered("HostQuery1");
+  FHostQueries[2] = registered("HostQuery2");
+  DocQuery()->AfterPost = [this](TDataSet& ds) { DocAfterPost(ds); };
+}
+
+TDkArchive::~TDkArchive() {
+  try {
+    Close();
+  } catch (...) {
+    // A destructor cannot report; the base closes the connection again.
+  }
+  FReminderTimer.reset();
+  FRetiredTimers.clear();
+  SetApplDatabase(nullptr);
+  for (TApplDatabase* applDatabase : FReferringApplDatabases) applDatabase->FDocArchive = nullptr;
+  FReferringApplDatabases.clear();
+  for (TQuery* query :
+       {FHostQueries[2], FHostQueries[1], FReminderQuery, FTodoQuery, FHostQueries[0]})
+    FreeDataSet(query);
+}
+
+void TDkArchive::SetApplDatabase(TApplDatabase* applDatabase) {
+  if (applDatabase == FApplDatabase) return;
+  if (FApplDatabase) {
+    auto& list = FApplDatabase->FReferringArchives;
+    list.erase(std::remove(list.begin(), list.end(), this), list.end());
+  }
+  FApplDatabase = applDatabase;
+  if (FApplDatabase) FApplDatabase->FReferringArchives.push_back(this);
+}
+
+// ---------------------------------------------------------------------------
+// Virtual operations
+
+int TDkArchive::GetCurrDocType() {
+  return DocTypeOfField(DocQuery()->FindField("DOCTYPE"));
+}
+
+void TDkArchive::BuildCreateTableSQL(TStringList& lines, std::string_view table) {
+  dk::BuildCreateTableSQL(lines, table, Connection());
+}
+
+void TDkArchive::DocBeforeDelete(TDataSet& /*dataSet*/) {
+  // Record rules slot: deletion rights and the deletion of the document's
+  // dependent rows attach here. Until they exist a document is deleted as
+  // the dataset deletes it.
+}
+
+void TDkArchive::DocBeforeEdit(TDataSet& dataSet) {
+  TCustomDocDatabase::DocBeforeEdit(dataSet);
+  // Record rules slot: remembering the document's access rights
+  // (OldAccessRights) attaches here.
+}
+
+void TDkArchive::DocBeforePost(TDataSet& /*dataSet*/) {
+  // Record rules slot: numbers, owner, type letter, document number, file
+  // name and placement, pick lists, index and access rights of a document
+  // attach here. Until they exist a row is posted as the host filled it.
+}
+
+void TDkArchive::TodoBeforePost(TDataSet& /*dataSet*/) {
+  // Record rules slot: the to-do entry's number and GUID attach here.
+}
+
+void TDkArchive::Open() {
+  if (Connected()) return;
+  if (!FApplDatabase) throw EDatabaseError("Entwickler: Anwendungsdatenbank ist nicht zugeordnet");
+  if (!FCheckingReminders) FRetiredTimers.clear();
+
+  SetDocTableSource(dtsDocument);
+  Caption = ExtractFileName(DatabaseName());
+  try {
+    TCustomDocDatabase::Open();
+  } catch (...) {
+    // A half-done open (connection up, definitions or probe failed) is
+    // undone: the archive is either open as a whole or closed.
+    try {
+      TCustomDocDatabase::Close();
+    } catch (...) {
+    }
+    Caption.clear();
+    throw;
+  }
+  if (!Connected()) {
+    Caption.clear();
+    return;
+  }
+  if (OnCaptionChange) OnCaptionChange(*this);
+
+  const TConfiguration* config = Configuration;
+  AccessRightsMode = config && config->DefineAccessRights && IsWinNT &&
+                     DocQuery()->FindField("ACCESSRIGHTS") != nullptr;
+  UseServerIndexer = config && config->ServerIndexer &&
+                     (IsConnectionFile() || GetDriveKind(DatabaseName()) == dkRemote);
+
+  LoadTodoPickLists();
+  if (config && config->ToDoTimerInterval > 0 && OnTodoPopup) StartReminderTimer();
+}
+
+bool TDkArchive::Close() {
+  const bool closed = TCustomDocDatabase::Close();
+  FreeReminderTimer();
+  return closed;
+}
+
+bool TDkArchive::GetDocTypePickItems(std::string_view fieldName, TStringList& items) {
+  if (!FApplDatabase) return false;
+  if (fieldName == "APPLNAME") {
+    items.AddStrings(FApplDatabase->ApplNames);
+    return true;
+  }
+  if (fieldName == "TEMPLATE") {
+    items.AddStrings(FApplDatabase->TemplateNames);
+    return true;
+  }
+  return false;
+}
+
+// ---------------------------------------------------------------------------
+// Document table source
+
+void TDkArchive::SetDocTableSource(TDocTableSource source) {
+  if (source == FDocTableSource) return;
+  FDocTableSource = source;
+  TQuery& query = *DocQuery();
+  const bool wasOpen = query.Active();
+  query.Close();
+
+  const bool document = source == dtsDocument;
+  DocTableName = document ? "DOCUMENT" : "DOCARCH";
+  // Only the first occurrence is the table after FROM; the same word later in
+  // a condition (a project named so) stays.
+  if (wasOpen)
+    query.SetSQLText(
+        ReplaceFirstIgnoringCase(query.SQLText(), document ? "DOCARCH" : "DOCUMENT", DocTableName));
+  LastSearchSQL().Clear();
+
+  if (wasOpen) {
+    if (BeforeExecuteQueryDoc) BeforeExecuteQueryDoc(query, semOpen);
+    try {
+      query.Open();
+    } catch (...) {
+      if (AfterExecuteQueryDoc) AfterExecuteQueryDoc(query, semOpen);
+      throw;
+    }
+    if (AfterExecuteQueryDoc) AfterExecuteQueryDoc(query, semOpen);
+  }
+  if (OnChangeDocTableSource) OnChangeDocTableSource(*this, source);
+}
+
+// ---------------------------------------------------------------------------
+// To-do pick lists and reminders
+
+void TDkArchive::LoadTodoPickLists() {
+  const std::string dir = Configuration ? Configuration->CommonFilesPath : std::string();
+  try {
+    TodoTypeItems.LoadFromFile(dir + "todotype.itm");
+    TodoNameItems.LoadFromFile(dir + "todoname.itm");
+    TodoPrtItems.LoadFromFile(dir + "todoprt.itm");
+  } catch (const std::exception&) {
+    WriteErrorLog("Fehler beim Lesen der Auswahllisten todo* aus " + dir);
+  }
+}
+
+void TDkArchive::StartReminderTimer() {
+  FReminderTimer = std::make_unique<TTimer>();
+  FReminderTimer->OnTimer = [this](TTimer&) { CheckReminders(); };
+  FReminderTimer->SetInterval(TimerInterval(Configuration->ToDoTimerFirstInterval));
+  FReminderTimer->SetEnabled(true);
+}
+
+void TDkArchive::FreeReminderTimer() {
+  if (FReminderTimer) {
+    FReminderTimer->SetEnabled(false);
+    // The timer's own handler may be what closes the archive: then the timer
+    // must outlive the handler.
+    if (FCheckingReminders)
+      FRetiredTimers.push_back(std::move(FReminderTimer));
+    else
+      FReminderTimer.reset();
+  }
+  if (!FCheckingReminders) FRetiredTimers.clear();
+}
+
+void TDkArchive::CheckReminders() {
+  // A closed archive has nothing to check, and its connection must not be
+  // opened behind its back by the query.
+  if (!Connected()) return;
+  const bool wasChecking = FCheckingReminders;
+  FCheckingReminders = true;
+  TTimer* timer = FReminderTimer.get();
+  TQuery& query = *FReminderQuery;
+  try {
+    if (timer) {
+      timer->SetEnabled(false);
+      timer->SetInterval(TimerInterval(Configuration ? Configuration->ToDoTimerInterval : 0));
+    }
+    query.Close();
+    query.SQL().Clear();
+    query.SQL().Add("SELECT * FROM TODO");
+    query.SQL().Add("WHERE HINTPOPUP=" + SqlQuoted("T"));
+    query.SQL().Add("  AND USERNAME=" + SqlQuoted(UserName));
+    query.SQL().Add("  AND HINTDATE < :paramHintDate");
+    TParameter& hintDate = query.Parameters().ParamByName("paramHintDate");
+    hintDate.DataType = ftDateTime;
+    hintDate.Direction = pdInput;
+    hintDate.Value = TVariant(TDateTime::Now());
+    query.Open();
+    if (!query.IsEmpty() && OnTodoPopup) OnTodoPopup(query);
+    // The handler may have closed (and reopened) the archive: only the timer
+    // that fired runs again.
+    if (timer && FReminderTimer.get() == timer) timer->SetEnabled(true);
+    query.Close();
+  } catch (const std::exception& e) {
+    if (timer && FReminderTimer.get() == timer) timer->SetEnabled(false);
+    ShowError(
+        "Fehler bei Abfrage der Tätigkeiten mit Erinnerungsfunktion. Die automatische Erinnerung "
+        "wird jetzt deaktiviert. \n\rFehlermeldung: " +
+            std::string(e.what()),
+        7305);
+    try {
+      query.Close();
+    } catch (...) {
+    }
+  }
+  FCheckingReminders = wasChecking;
+}
+
+// ---------------------------------------------------------------------------
+// File placement
+
+bool TDkArchive::IsDocApplCurrent() const {
+  try {
+    if (!FApplDatabase) return false;
+    const TTable& appl = *FApplDatabase->TableAppl();
+    const TQuery& doc = *DocQuery();
+    if (!appl.Active() || appl.IsEmpty() || !doc.Active()) return false;
+    return appl.FieldByName("APPLNAME").AsString() == doc.FieldByName("APPLNAME").AsString();
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+std::string TDkArchive::GetDocPath() {
+  std::string path;
+  const bool current = IsDocApplCurrent();
+  if (current) path = Trim(FApplDatabase->TableAppl()->FieldByName("DOCPATH").AsString());
+  if (!current || path.empty() || path.rfind("[automatisch]", 0) == 0)
+    path = Configuration ? Configuration->DefaultFilePath : std::string();
+  path = ConvertCmdStr(path);
+  return IncludeTrailingPathDelimiter(CleanFileName(path, false));
+}
+
+std::string TDkArchive::GetDefaultDocFileName() {
+  const std::string dir = GetDocPath();
+  try {
+    if (!DirectoryExists(dir)) ForceDirectories(dir);
+  } catch (const std::exception&) {
+    // The file operation that needs the directory reports the problem.
+  }
+  std::string name = Configuration ? Configuration->DefaultFileName : std::string();
+  name = Trim(CleanFileName(ConvertCmdStr(name), true));
+  if (name.empty()) name = std::to_string(GetDocID());
+
+  std::string ext;
+  if (FApplDatabase) {
+    const TTable& appl = *FApplDatabase->TableAppl();
+    if (appl.Active() && !appl.IsEmpty()) ext = appl.FieldByName("FILEEXT").AsString();
+  }
+  if (!ext.empty()) name += "." + ext;
+  return dir + name;
+}
+
+// ---------------------------------------------------------------------------
+// After a document was saved
+
+void TDkArchive::DocAfterPost(TDataSet& dataSet) {
+  if (OnExecuteCommand && FApplDatabase) {
+    const char* event = IsNewDocument ? "AfterPostNewDoc" : "AfterPostChangedDoc";
+    const TField* applField = dataSet.FindField("APPLNAME");
+    const std::string applName = applField ? applField->AsString() : std::string();
+    // The event commands belong to the document's own type, which need not
+    // be the type the type table stands on.
+    if (FApplDatabase->LocateApplName(applName)) {
+      const std::string command = FApplDatabase->GetExecEventCommand(applName, event);
+      if (!command.empty()) OnExecuteCommand(*this, command);
+    }
+  }
+  if (AfterPostDocument) AfterPostDocument(dataSet);
+}
+
+}  // namespace dk
