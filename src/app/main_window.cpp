@@ -166,7 +166,6 @@ void TFormArcport5Main::SetSourceDir(const std::string& dir) {
   if (FSourceDir.empty() || FSourceDir.back() != '/') FSourceDir += '/';
 }
 
-
 void TFormArcport5Main::AddLog(const std::string& text) {
   LabelInfo->SetCaption(text);
   MemoLog->Append(text);

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "data/connection.h"
+#include "data/query.h"
 #include "db/appl_database.h"
 #include "db/archive.h"
-#include "data/query.h"
 #include "paradox/query.h"
 #include "ui/application.h"
 #include "ui/controls.h"

@@ -53,8 +53,8 @@ std::string TargetNameOf(std::string_view legacy) {
 }
 
 // The legacy tables whose rows make up the progress budget, in counting order.
-constexpr std::array<const char*, 8> kCountedTables{
-    "DOCUMENT", "DOCBLOBS", "IDENTNO", "DOCVERS", "TODO", "DOCPRTCL", "FTIWORD", "FTIWID"};
+constexpr std::array<const char*, 8> kCountedTables{"DOCUMENT", "DOCBLOBS", "IDENTNO", "DOCVERS",
+                                                    "TODO",     "DOCPRTCL", "FTIWORD", "FTIWID"};
 
 // The tables copied row by row after the documents, in this order.
 constexpr std::array<const char*, 5> kCopiedTables{"DOCVERS", "TODO", "DOCPRTCL", "FTIWORD",
@@ -91,7 +91,8 @@ void WriteBytes(const std::string& fileName, const std::string& bytes) {
   std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   out.close();
-  if (!out) throw std::runtime_error("Die Datei \"" + fileName + "\" kann nicht geschrieben werden.");
+  if (!out)
+    throw std::runtime_error("Die Datei \"" + fileName + "\" kann nicht geschrieben werden.");
 }
 
 }  // namespace
