@@ -169,6 +169,7 @@ void TFormArcport5Main::SetSourceDir(const std::string& dir) {
 void TFormArcport5Main::AddLog(const std::string& text) {
   LabelInfo->SetCaption(text);
   MemoLog->Append(text);
+  if (OnAddLog) OnAddLog(text);
 }
 
 int RunArcport5(int argc, char** argv) {

@@ -6,6 +6,7 @@
 // once: it runs the conversion and closes the window, which ends the program.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -61,6 +62,8 @@ class TFormArcport5Main : public TForm {
   // Shows `text` in the status line and appends it to the log list. Does not
   // repaint; callers let pending messages be processed when they want that.
   void AddLog(const std::string& text);
+  // Sees every log line as it is added (benchmarks time the stages by it).
+  std::function<void(const std::string&)> OnAddLog;
 
   // The table copy (table_copy.cpp). Each copy logs its table, advances
   // ProgressBar by one step per source row and, except the RTF move, lets
