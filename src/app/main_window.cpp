@@ -82,8 +82,28 @@ TFormArcport5Main::TFormArcport5Main(TComponent* owner, std::vector<std::string>
   MemoLog->Width = 649;
   MemoLog->Height = 185;
 
+  FBdeQuerySrc = std::make_unique<TParadoxQuery>();
+  BdeQuerySrc = FBdeQuerySrc.get();
+  FAdoConnectionDst = std::make_unique<TConnection>();
+  AdoConnectionDst = FAdoConnectionDst.get();
+  FAdoQueryDst = std::make_unique<TQuery>();
+  AdoQueryDst = FAdoQueryDst.get();
+  AdoQueryDst->SetName("AdoQueryDst");
+  AdoQueryDst->SetConnection(AdoConnectionDst);
+
   OnCreate = [this] { FormCreate(); };
   OnShow = [this] { FormShow(); };
+  // The archive and its document-type partner, as designed: the partner is
+  // there only because the archive requires one; it is never opened.
+  DkArchiveDst = new TDkArchive(this);
+  DkArchiveDst->Name = "DkArchiveDst";
+  ApplDatabaseDummy = new TApplDatabase(this);
+  ApplDatabaseDummy->Name = "ApplDatabaseDummy";
+  DkArchiveDst->SetApplDatabase(ApplDatabaseDummy);
+  DkArchiveDst->SyncCreateBackup = false;
+  DkArchiveDst->SyncDataPriority = sdpMainDB;
+  DkArchiveDst->SyncFilePriority = sfpUserDlg;
+
   DoCreate();
 }
 
@@ -117,8 +137,7 @@ void TFormArcport5Main::RunConversion() {
         mtInformation, mbOK);
     return;
   }
-  FSourceDir = FArgs[0];
-  if (FSourceDir.empty() || FSourceDir.back() != '/') FSourceDir += '/';
+  SetSourceDir(FArgs[0]);
   FTargetDb = FArgs[1];
   if (!DirectoryExists(FSourceDir)) {
     MessageDlg("Das Quellverzeichnis \"" + FSourceDir + "\" ist nicht vorhanden.", mtError, mbOK);
@@ -142,15 +161,15 @@ void TFormArcport5Main::RunConversion() {
   MemoLog->Lines().SaveToFile(LogFileName(FTargetDb));
 }
 
-void TFormArcport5Main::ConvertArchive() {
-  // The conversion stages join here with the pipeline; until then the run
-  // only shows its paths and writes an empty log.
-  FPrepared = true;
+void TFormArcport5Main::SetSourceDir(const std::string& dir) {
+  FSourceDir = dir;
+  if (FSourceDir.empty() || FSourceDir.back() != '/') FSourceDir += '/';
 }
 
 void TFormArcport5Main::AddLog(const std::string& text) {
   LabelInfo->SetCaption(text);
   MemoLog->Append(text);
+  if (OnAddLog) OnAddLog(text);
 }
 
 int RunArcport5(int argc, char** argv) {

@@ -6,9 +6,16 @@
 // once: it runs the conversion and closes the window, which ends the program.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "data/connection.h"
+#include "data/query.h"
+#include "db/appl_database.h"
+#include "db/archive.h"
+#include "paradox/query.h"
 #include "ui/application.h"
 #include "ui/controls.h"
 
@@ -28,6 +35,18 @@ class TFormArcport5Main : public TForm {
   TProgressBar* ProgressBar;
   TLabel* LabelInfo;
   TMemo* MemoLog;
+  // The legacy query on the source tables; its database name (the source
+  // directory) is set at run time.
+  TParadoxQuery* BdeQuerySrc;
+  // The design-time connection of AdoQueryDst; never opened.
+  TConnection* AdoConnectionDst;
+  // The target query; the pipeline binds it to the archive's connection
+  // before the first copy.
+  TQuery* AdoQueryDst;
+  // The target archive; its document-type partner is present only because
+  // the archive requires one and is never opened.
+  TDkArchive* DkArchiveDst;
+  TApplDatabase* ApplDatabaseDummy;
 
   void FormCreate();
   void FormShow();
@@ -36,16 +55,54 @@ class TFormArcport5Main : public TForm {
   // Argument checks, the conversion and the log file.
   void RunConversion();
   // Carries out the conversion between the argument checks and the log file.
+  // Sets up the settings and the configuration store, runs the stages and
+  // reports a failure that ends them (banner line, message, beep, error
+  // box); the archive is closed afterwards either way.
   void ConvertArchive();
   // Shows `text` in the status line and appends it to the log list. Does not
   // repaint; callers let pending messages be processed when they want that.
   void AddLog(const std::string& text);
+  // Sees every log line as it is added (benchmarks time the stages by it).
+  std::function<void(const std::string&)> OnAddLog;
+
+  // The table copy (table_copy.cpp). Each copy logs its table, advances
+  // ProgressBar by one step per source row and, except the RTF move, lets
+  // pending messages be processed after every row. The copies write through
+  // a bulk scope on AdoQueryDst's connection: a failed row undoes only itself
+  // and every row reported as posted is committed when the copy ends, also
+  // when it ends by a failure.
+
+  // The rows of legacy table `tableName` in the source directory, counted
+  // with a query of its own; -1 when the table cannot be counted.
+  int GetRecordCount(const std::string& tableName);
+  // Appends every row of the legacy table to the target table of the same
+  // name, column by column by name; a TODO row gets a new TODOGUID. A row
+  // that cannot be filled or posted is logged and skipped. Returns the rows
+  // posted; leaves both queries closed. A table that cannot be opened raises.
+  int CopyTable(const std::string& tableName);
+  // Appends the legacy DOCUMENT rows to the target DOCUMENT: the columns of
+  // the same name, NUMBER as DOCNO, NOTE as NOTES, NAMES as MYNAMES (when the
+  // target has it) and a new DOCGUID. A row that cannot be posted raises,
+  // after every row before it has been committed. Leaves both queries open on
+  // DOCUMENT for MoveRtfTexts.
+  void CopyDocuments();
+  // Right after CopyDocuments: carries the RTF texts to the target's
+  // DOCBLOBS when only the legacy DOCUMENT has RTFTEXT, or from the legacy
+  // DOCBLOBS into the target DOCUMENT when only the target has it.
+  void MoveRtfTexts();
+
+  // The source directory as RunConversion sets it (a trailing "/" added),
+  // for callers that run single stages.
+  void SetSourceDir(const std::string& dir);
 
   const std::string& SourceDir() const { return FSourceDir; }
   const std::string& TargetDb() const { return FTargetDb; }
   bool RunPending() const { return FRunPending; }
 
  private:
+  // The twelve stages of the conversion.
+  void RunStages();
+
   std::vector<std::string> FArgs;
   bool FRunPending = false;
   std::string FSourceDir;
@@ -53,7 +110,25 @@ class TFormArcport5Main : public TForm {
   // Set once the conversion's preparation (settings, configuration) is done:
   // from then on a failure still leaves the log file behind.
   bool FPrepared = false;
+
+  std::unique_ptr<TParadoxQuery> FBdeQuerySrc;
+  std::unique_ptr<TConnection> FAdoConnectionDst;
+  std::unique_ptr<TQuery> FAdoQueryDst;
 };
+
+// Where to look for a legacy side file: the source directory; else, when
+// the machine has the key "SOFTWARE\Tesmarin\Dokalon Pro\Settings", the
+// directory of its "ApplDatabase" and then its "CommonFilesPath"; else the
+// parent and the grandparent of the source directory. Returns the last path
+// formed, whether or not it exists. Names are matched ignoring case.
+std::string FindSupportFile(const std::string& fileName, const std::string& sourceDir);
+
+// The layout rewrite of one line: ",Doc,NUMBER,", ",Doc,NOTE," and
+// ",Doc,NAMES," become ",Doc,DOCNO,", ",Doc,NOTES," and ",Doc,MYNAMES,", each
+// only at its first occurrence, ignoring case.
+std::string RewriteLayoutLine(std::string line);
+// Rewrites a layout file in place; bytes outside the renames stay as they are.
+void RewriteLayoutFile(const std::string& fileName);
 
 // The name of the run log: the target's name with its extension replaced by
 // ".log" (appended when the name has none).

@@ -135,4 +135,18 @@ bool HasWildcards(std::string_view text) {
   return text.find_first_of("*?") != std::string_view::npos;
 }
 
+std::string FindFileIgnoringCase(std::string_view dir, std::string_view name) {
+  const std::string base = dir.empty() ? std::string() : IncludeTrailingPathDelimiter(dir);
+  const std::string exact = base + std::string(name);
+  if (FileExists(exact)) return exact;
+  std::error_code ec;
+  std::filesystem::directory_iterator it(base.empty() ? std::string(".") : base, ec);
+  if (ec) return exact;
+  for (const auto& entry : it) {
+    const std::string entryName = entry.path().filename().string();
+    if (SameText(entryName, name) && FileExists(base + entryName)) return base + entryName;
+  }
+  return exact;
+}
+
 }  // namespace dk

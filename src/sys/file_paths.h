@@ -31,6 +31,12 @@ bool DirectoryExists(const std::string& path);
 // exists afterwards. Throws std::runtime_error for an empty path.
 bool ForceDirectories(const std::string& path);
 
+// The path of the file `name` in directory `dir`, the name matched ignoring
+// case as on the system the legacy archives come from ("DOCUMENT.FLD" finds
+// "document.fld"). An exact match wins; without any match the path is
+// `dir` + `name`, which then does not exist.
+std::string FindFileIgnoringCase(std::string_view dir, std::string_view name);
+
 // Wildcard match of one file name: "*" any run of characters, "?" one
 // character, ignoring case; a mask ending in ".*" also matches a name without
 // extension ("*.*" matches every name).

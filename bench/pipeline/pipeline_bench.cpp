@@ -1,0 +1,223 @@
+// The conversion of a big legacy archive, measured.
+//
+//   pipeline_bench [--documents N] [--ftiwid N] [--ftiword N] [--keep]
+//
+// Defaults: 20,000 documents (memos and RTF texts included), 2,000,000 FTIWID
+// rows, 100,000 FTIWORD rows, DOCVERS, TODO and DOCPRTCL in proportion. The
+// legacy archive is generated once (with pxlib, which takes a while) into
+// $TMPDIR/dk-pipeline-bench and reused. Each run converts into a fresh empty
+// archive, in this process, and reports:
+// - the time of every stage (taken from the run log's lines as they come),
+// - the overall row rate (rows written to the target per second),
+// - the rate of the same rows inserted with one prepared statement per table
+//   in one transaction into a fresh database of the same shape (the raw
+//   rate), measured in the same run, and the ratio of the two,
+// - the peak memory (maximum resident set size) after the conversion,
+// - the same conversion again with the terminal view drawing (to /dev/null,
+//   as on a terminal), to show what keeping the display current costs.
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/main_window.h"
+#include "db/util/archive_schema.h"
+#include "sys/file_paths.h"
+#include "ui/message_box.h"
+#include "ui/terminal_view.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double Seconds(Clock::duration d) {
+  return std::chrono::duration<double>(d).count();
+}
+
+long MaxRssKiB() {
+  rusage ru{};
+  getrusage(RUSAGE_SELF, &ru);
+  return ru.ru_maxrss;
+}
+
+void Check(int rc, sqlite3* db, const char* what) {
+  if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) {
+    std::fprintf(stderr, "%s: %s\n", what, sqlite3_errmsg(db));
+    std::exit(1);
+  }
+}
+
+const char* const kTables[] = {"DOCUMENT", "DOCVERS", "TODO", "DOCPRTCL", "FTIWORD", "FTIWID"};
+
+// Inserts every row of the converted tables into a fresh database of the same
+// shape with one prepared statement per table, in one transaction. Returns
+// the seconds and the rows.
+std::pair<double, long long> RawInserts(const std::string& converted, const std::string& fresh) {
+  sqlite3* db = nullptr;
+  Check(sqlite3_open(fresh.c_str(), &db), db, "open");
+  Check(sqlite3_exec(db, ("ATTACH '" + converted + "' AS src").c_str(), nullptr, nullptr, nullptr),
+        db, "attach");
+  for (const char* t : kTables) {
+    sqlite3_stmt* st = nullptr;
+    // The table and its indexes, as the converted archive has them.
+    Check(sqlite3_prepare_v2(db,
+                             ("SELECT sql FROM src.sqlite_master WHERE tbl_name='" +
+                              std::string(t) + "' AND sql IS NOT NULL ORDER BY type DESC")
+                                 .c_str(),
+                             -1, &st, nullptr),
+          db, "schema");
+    while (sqlite3_step(st) == SQLITE_ROW)
+      Check(sqlite3_exec(db, reinterpret_cast<const char*>(sqlite3_column_text(st, 0)), nullptr,
+                         nullptr, nullptr),
+            db, "create");
+    sqlite3_finalize(st);
+  }
+  long long rows = 0;
+  const auto start = Clock::now();
+  Check(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), db, "begin");
+  for (const char* t : kTables) {
+    sqlite3_stmt* sel = nullptr;
+    Check(
+        sqlite3_prepare_v2(db, ("SELECT * FROM src." + std::string(t)).c_str(), -1, &sel, nullptr),
+        db, "select");
+    const int n = sqlite3_column_count(sel);
+    std::string sql = "INSERT INTO main." + std::string(t) + " VALUES (";
+    for (int i = 0; i < n; ++i) sql += i ? ",?" : "?";
+    sql += ")";
+    sqlite3_stmt* ins = nullptr;
+    Check(sqlite3_prepare_v2(db, sql.c_str(), -1, &ins, nullptr), db, "insert");
+    while (sqlite3_step(sel) == SQLITE_ROW) {
+      for (int i = 0; i < n; ++i) sqlite3_bind_value(ins, i + 1, sqlite3_column_value(sel, i));
+      Check(sqlite3_step(ins), db, "step");
+      sqlite3_reset(ins);
+      ++rows;
+    }
+    sqlite3_finalize(ins);
+    sqlite3_finalize(sel);
+  }
+  Check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), db, "commit");
+  const double secs = Seconds(Clock::now() - start);
+  sqlite3_close(db);
+  return {secs, rows};
+}
+
+struct TRun {
+  double Total = 0;
+  std::vector<std::pair<std::string, double>> Stages;
+};
+
+TRun Convert(const std::string& source, const std::string& target, bool drawing) {
+  fs::remove(target);
+  fs::remove(dk::ChangeFileExt(target, ".log"));
+  dk::CreateEmptyArchive(target);
+  TRun run;
+  dk::TApplication app;
+  int devNull = -1;
+  std::unique_ptr<dk::TTerminalView> view;
+  if (drawing) {
+    devNull = open("/dev/null", O_WRONLY);
+    view = std::make_unique<dk::TTerminalView>(devNull, true);
+    app.SetTerminalView(view.get());
+  }
+  dk::TFormArcport5Main form(nullptr, {source, target});
+  auto stageStart = Clock::now();
+  const auto start = stageStart;
+  std::string stage = "Start";
+  form.OnAddLog = [&](const std::string& line) {
+    // A stage begins with its first log line; the counts close a copy.
+    static const char* const starts[] = {
+        "Ermittle",         "öffne ",          "nicht-Standard",
+        "Feldbeschreib",    "kopiere Layout",  "Daten kopieren",
+        "Daten übernehmen", "kopiere RTFTEXT", "Import/Konvertierung"};
+    for (const char* s : starts) {
+      if (line.rfind(s, 0) == 0) {
+        const auto now = Clock::now();
+        run.Stages.emplace_back(stage, Seconds(now - stageStart));
+        stage = line.substr(0, 48);
+        stageStart = now;
+        break;
+      }
+    }
+  };
+  form.Show();
+  app.Run();
+  const auto end = Clock::now();
+  run.Stages.emplace_back(stage, Seconds(end - stageStart));
+  run.Total = Seconds(end - start);
+  app.SetTerminalView(nullptr);
+  if (devNull >= 0) close(devNull);
+  return run;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  long long documents = 20000, ftiwid = 2000000, ftiword = 100000;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string a = argv[i];
+    const long long v = std::atoll(argv[i + 1]);
+    if (a == "--documents")
+      documents = v;
+    else if (a == "--ftiwid")
+      ftiwid = v;
+    else if (a == "--ftiword")
+      ftiword = v;
+  }
+  const char* tmp = std::getenv("TMPDIR");
+  const std::string base = std::string(tmp && *tmp ? tmp : "/tmp") + "/dk-pipeline-bench";
+  const std::string tag =
+      std::to_string(documents) + "-" + std::to_string(ftiwid) + "-" + std::to_string(ftiword);
+  const std::string source = base + "/v5-" + tag + "/archiv";
+  if (!fs::exists(source + "/.complete")) {
+    std::fprintf(stderr, "generating the legacy archive (%s) ...\n", tag.c_str());
+    const auto t = Clock::now();
+    const std::string cmd = std::string(DKL_MKLEGACY_EXE) + " " + source + " --documents " +
+                            std::to_string(documents) + " --ftiwid " + std::to_string(ftiwid) +
+                            " --ftiword " + std::to_string(ftiword) + " >/dev/null";
+    if (std::system(cmd.c_str()) != 0) return 1;
+    std::FILE* f = std::fopen((source + "/.complete").c_str(), "w");
+    if (f) std::fclose(f);
+    std::fprintf(stderr, "generated in %.1f s\n", Seconds(Clock::now() - t));
+  }
+  // The marker file is not a table; the conversion ignores it.
+  const std::string work = base + "/run";
+  fs::remove_all(work);
+  fs::create_directories(work + "/reg");
+  fs::create_directories(work + "/common");
+  {
+    std::FILE* f = std::fopen((work + "/reg/HKEY_LOCAL_MACHINE.reg").c_str(), "w");
+    std::fprintf(f,
+                 "Windows Registry Editor Version 5.00\n\n"
+                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tesmarin\\Dokalon\\Settings]\n"
+                 "\"CommonFilesPath\"=\"%s/common/\"\n",
+                 work.c_str());
+    std::fclose(f);
+  }
+  setenv("DOKALON_REGISTRY_DIR", (work + "/reg").c_str(), 1);
+  dk::SetBoxAnswerer(std::make_unique<dk::TNonInteractiveAnswerer>(false));
+
+  const std::string target = work + "/archiv6.db";
+  const TRun plain = Convert(source, target, false);
+  const long rss = MaxRssKiB();
+  const auto [rawSecs, rows] = RawInserts(target, work + "/raw.db");
+  const TRun drawn = Convert(source, work + "/archiv6-drawn.db", true);
+
+  std::printf("stage times (s):\n");
+  for (const auto& [name, secs] : plain.Stages) std::printf("  %8.3f  %s\n", secs, name.c_str());
+  std::printf("rows written:            %lld\n", rows);
+  std::printf("conversion:              %.2f s, %.0f rows/s\n", plain.Total, rows / plain.Total);
+  std::printf("raw prepared inserts:    %.2f s, %.0f rows/s\n", rawSecs, rows / rawSecs);
+  std::printf("ratio conversion/raw:    %.2f\n", (rows / plain.Total) / (rows / rawSecs));
+  std::printf("peak memory (max RSS):   %.1f MiB\n", rss / 1024.0);
+  std::printf("with the display drawn:  %.2f s (%.2f of the plain run)\n", drawn.Total,
+              drawn.Total / plain.Total);
+  return 0;
+}
