@@ -473,6 +473,7 @@ void TDataSet::First() {
   CheckActive();
   CheckBrowseMode();
   Fire(BeforeScroll);
+  CheckActive();  // a handler may have closed the dataset
   // Something written since the statement ran shows up in a fresh run.
   if (FCursorStamp != FConnection->ChangeCount()) RerunCursor();
   if (GoToRow(1))
@@ -488,6 +489,7 @@ void TDataSet::Next() {
   CheckActive();
   CheckBrowseMode();
   Fire(BeforeScroll);
+  CheckActive();  // a handler may have closed the dataset
   if (FEof) return;
   if (!FHasRow) {
     FEof = true;
@@ -517,6 +519,7 @@ void TDataSet::Prior() {
   CheckActive();
   CheckBrowseMode();
   Fire(BeforeScroll);
+  CheckActive();  // a handler may have closed the dataset
   if (FBof) return;
   int target = FRowFromCursor ? FRecNo - 1 : FRecNo;
   if (target >= 1 && GoToRow(target))
@@ -531,6 +534,7 @@ void TDataSet::Last() {
   CheckActive();
   CheckBrowseMode();
   Fire(BeforeScroll);
+  CheckActive();  // a handler may have closed the dataset
   bool any = FHasRow && FRowFromCursor && FCursorPos == FRecNo;
   if (!any) {
     RerunCursor();
@@ -555,6 +559,7 @@ int TDataSet::MoveBy(int distance) {
   CheckActive();
   CheckBrowseMode();
   Fire(BeforeScroll);
+  CheckActive();  // a handler may have closed the dataset
   int moved = 0;
   if (distance > 0 && !FEof && FHasRow) {
     while (moved < distance) {
@@ -623,6 +628,7 @@ void TDataSet::Requery() {
   }
   FCommand = std::move(command);
   Fire(BeforeScroll);
+  CheckActive();  // a handler may have closed the dataset
   RerunCursor();
   BindCommand(*FCursor);
   FRecordCount = -1;
@@ -712,6 +718,7 @@ void TDataSet::Append() {
   CheckCanWrite(false);
   Fire(BeforeInsert);
   Fire(BeforeScroll);
+  CheckActive();  // a handler may have closed the dataset
   // The browse row waits in FSavedBuffer for a Cancel; swapping keeps both
   // buffers' storage (appending rows is the table copy's hot path).
   std::swap(FSavedBuffer, FBuffer);
@@ -757,6 +764,8 @@ void TDataSet::Edit() {
   }
   CheckCanWrite(true);
   Fire(BeforeEdit);
+  CheckActive();
+  if (!FHasRow) throw EDatabaseError(kEmpty);
   FOriginal = FBuffer;
   std::fill(FAssigned.begin(), FAssigned.end(), 0);
   FModified = false;
@@ -768,6 +777,9 @@ void TDataSet::Post() {
   CheckActive();
   if (FState != dsEdit && FState != dsInsert) return;
   Fire(BeforePost);
+  // A handler that cancelled the row (or closed the dataset) leaves nothing
+  // to write.
+  if (FState != dsEdit && FState != dsInsert) return;
   bool inserting = FState == dsInsert;
   RunOperation(inserting ? &TDataSet::InternalInsert : &TDataSet::InternalUpdate, OnPostError);
   FState = dsBrowse;
@@ -816,6 +828,8 @@ void TDataSet::Delete() {
   CheckCanWrite(true);
   Fire(BeforeDelete);
   Fire(BeforeScroll);
+  CheckActive();  // a handler may have closed the dataset
+  if (!FHasRow) throw EDatabaseError(kEmpty);
   RunOperation(&TDataSet::InternalDelete, OnDeleteError);
   FState = dsBrowse;
   FOriginal.clear();
@@ -911,6 +925,8 @@ void BindAll(TProviderStatement& statement, const std::vector<TVariant>& values,
 }  // namespace
 
 void TDataSet::InternalInsert() {
+  // A post-error handler may have cancelled the row before asking to retry.
+  if (FState != dsInsert) throw EDatabaseError(kNotEditing);
   TConnection& conn = *FConnection;
   if (!FInsertStatement || FInsertMask != FAssigned) {
     std::string columns, values;
@@ -989,6 +1005,7 @@ std::string TDataSet::RowCondition(const std::vector<TVariant>& values,
 }
 
 void TDataSet::InternalUpdate() {
+  if (FState != dsEdit || FOriginal.size() != FBuffer.size()) throw EDatabaseError(kNotEditing);
   TConnection& conn = *FConnection;
   std::vector<int> changed;
   for (size_t i = 0; i < FFields.size(); ++i)
@@ -1013,6 +1030,8 @@ void TDataSet::InternalUpdate() {
 }
 
 void TDataSet::InternalDelete() {
+  CheckActive();
+  if (!FHasRow) throw EDatabaseError(kEmpty);
   TConnection& conn = *FConnection;
   const std::vector<TVariant>& values = FState == dsEdit ? FOriginal : FBuffer;
   std::vector<TVariant> binds;
@@ -1070,6 +1089,7 @@ bool TDataSet::Locate(std::string_view keyFields, const std::vector<TVariant>& k
     throw EDatabaseError("Locate: " + std::to_string(fields.size()) + " fields but " +
                          std::to_string(keyValues.size()) + " values");
   Fire(BeforeScroll);
+  CheckActive();  // a handler may have closed the dataset
   int ordinal = Scan(fields, keyValues, options);
   if (ordinal == 0) return false;
   // The scanning cursor stands on the row: it becomes the dataset's cursor.
@@ -1082,6 +1102,9 @@ bool TDataSet::Locate(std::string_view keyFields, const std::vector<TVariant>& k
   FCursorAtEnd = false;
   FCursorStamp = FConnection->ChangeCount();
   LoadFromStatement(*FCursor);
+  // Reading ahead ends the read of a short result at once, so that a table
+  // kept open for lookups (the ID counters) does not hold back other writers.
+  FillWindow();
   FRecNo = ordinal;
   FHasRow = true;
   FRowFromCursor = true;

@@ -6,8 +6,9 @@
 // memory for the rows not read. The cursor reads a little ahead (at most
 // kReadAheadRows rows or kReadAheadBytes bytes): a result that fits is read to
 // its end at once, which ends the engine's read of it, so that an open
-// dataset on a few rows does not keep other connections from writing. What
-// needs other rows works from that:
+// dataset on a few rows does not keep other connections from writing (one
+// that stands in the middle of a longer result keeps SQLite's read lock until
+// it reaches the end or closes). What needs other rows works from that:
 // - First and Requery run the statement again (First only when something was
 //   written since it last ran); Next steps the cursor.
 // - Prior, MoveBy backwards and the row after a Delete run the statement
@@ -158,7 +159,9 @@ class TDataSet {
   bool Eof() const { return FEof; }
   bool Bof() const { return FBof; }
   bool IsEmpty() const { return !FHasRow && FState != dsInsert; }
-  // Position of the current row from 1; 0 when there is none.
+  // Position of the current row from 1; 0 when there is none. A row
+  // appended and posted here keeps the position of the row it was appended
+  // after; Next goes on from there.
   int RecNo() const { return FRecNo; }
   int RecordCount();
   // Runs the statement again with the current parameter values and makes the

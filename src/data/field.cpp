@@ -258,7 +258,10 @@ TVariant ValueForColumn(TFieldType type, int size, const TVariant& value, std::s
         text = value.Boolean() ? "T" : "F";
         break;
       case TVarType::Bytes:
-        text = IsValidUtf8(value.BytesData()) ? value.BytesData() : Cp1252ToUtf8(value.BytesData());
+        // Binary data (a legacy blob copied into a memo column, which the Jet
+        // type table makes of ftBlob) keeps its bytes; only UTF-8 becomes text.
+        if (!IsValidUtf8(value.BytesData())) return value;
+        text = value.BytesData();
         break;
       default:
         text = value.ToString();
@@ -471,8 +474,7 @@ void TField::SetAsVariant(const TVariant& value) {
   Store(value);
 }
 void TField::SetAsBytes(std::string_view bytes) {
-  Store(IsBlobType(FType) || FType == ftUnknown ? TVariant::Bytes(std::string(bytes))
-                                                : TVariant(bytes));
+  Store(TVariant::Bytes(std::string(bytes)));
 }
 
 void TField::Assign(const TField& source) {

@@ -99,6 +99,12 @@ TEST(ConnectionCreate, RefusesAnExistingFile) {
   conn.SetConnectionString(SqliteConnectionString(dir / "there.db"));
   EXPECT_THROW(conn.CreateDatabase(), EDatabaseError);
   EXPECT_EQ(ReadFile(dir / "there.db"), "keep me");
+  // A new database is an SQLite file even before it holds a table.
+  conn.SetConnectionString(SqliteConnectionString(dir / "new.db"));
+  conn.CreateDatabase();
+  conn.Close();
+  conn.Open();
+  EXPECT_TRUE(conn.Connected());
 }
 
 class ConnectionTest : public TDataTest {};
@@ -221,10 +227,28 @@ TEST_F(ConnectionTest, AnOpenDataSetOnAFewRowsDoesNotBlockOtherWriters) {
   t.SetConnection(&Conn);
   t.SetTableName("IDENTNO");
   t.Open();
+  ASSERT_TRUE(t.Locate("IDNAME", "todoid", loCaseInsensitive));
   auto other = OtherConnection();
   EXPECT_EQ(other->Execute("UPDATE IDENTNO SET NEXTID = 5"), 3);
   t.Requery();
   EXPECT_EQ(t.FieldByName("NEXTID").AsInteger(), 5);
+}
+
+TEST_F(ConnectionTest, WalJournalLetsOthersWriteWhileALongResultIsRead) {
+  Conn.Execute("CREATE TABLE T (A INTEGER)");
+  for (int i = 0; i < 500; ++i) Conn.Execute("INSERT INTO T VALUES (" + std::to_string(i) + ")");
+  Conn.Close();
+  Conn.SetConnectionString(SqliteConnectionString(FFile) + ";Journal Mode=WAL");
+  TTable t;
+  t.SetConnection(&Conn);
+  t.SetTableName("T");
+  t.Open();
+  t.Next();  // stands in the middle of 500 rows
+  auto other = OtherConnection();
+  EXPECT_EQ(other->Execute("DELETE FROM T WHERE A > 100"), 399);
+  TConnection bad;
+  bad.SetConnectionString(SqliteConnectionString(FFile) + ";Journal Mode=FAST");
+  EXPECT_THROW(bad.Open(), EDatabaseError);
 }
 
 TEST_F(ConnectionTest, AWorkerThreadWritesThroughItsOwnConnection) {

@@ -143,6 +143,26 @@ TEST_F(DataSetTest, RaisingInBeforePostWritesNothingAndKeepsTheState) {
   t->FieldByName("NAME").SetAsString("Sieben");
   t->Post();
   EXPECT_EQ(Count("WHERE ID = 7"), 1);
+
+  // Handlers that cancel the row leave nothing to write.
+  t->BeforePost = [](TDataSet& ds) { ds.Cancel(); };
+  t->Edit();
+  t->FieldByName("NAME").SetAsString("Acht");
+  t->Post();
+  EXPECT_EQ(t->State(), dsBrowse);
+  EXPECT_EQ(Count("WHERE NAME = 'Acht'"), 0);
+  t->BeforePost = nullptr;
+  t->OnPostError = [](TDataSet& ds, EDatabaseError&, TDataAction& action) {
+    if (ds.State() != dsBrowse) ds.Cancel();
+    action = daRetry;
+  };
+  t->Append();
+  t->FieldByName("ID").SetAsInteger(1);
+  EXPECT_THROW(t->Post(), EDatabaseError);
+  EXPECT_EQ(t->State(), dsBrowse);
+  t->BeforeScroll = [](TDataSet& ds) { ds.Close(); };
+  EXPECT_THROW(t->Next(), EDatabaseError);
+  EXPECT_FALSE(t->Active());
 }
 
 TEST_F(DataSetTest, RaisingInBeforeDeleteKeepsTheRow) {

@@ -257,6 +257,16 @@ TEST_F(FieldTest, BlobsLoadFromAndSaveToStreams) {
   T.FieldByName("B").LoadFromStream(in);
   T.FieldByName("M").SetAsString("{\\rtf1 Text mit 'Quote'}");
   T.Post();
+  // Binary data in a memo column keeps its bytes.
+  T.Append();
+  T.FieldByName("ID").SetAsInteger(2);
+  T.FieldByName("M").SetAsBytes(bytes);
+  T.Post();
+  EXPECT_EQ(Stored("M").substr(0, 5), "blob:");
+  T.Requery();
+  T.Next();
+  EXPECT_EQ(T.FieldByName("M").AsBytes(), bytes);
+  T.First();
   T.Requery();
   std::ostringstream out;
   T.FieldByName("B").SaveToStream(out);

@@ -127,6 +127,16 @@ class TSqliteStatement : public TProviderStatement {
  public:
   TSqliteStatement(sqlite3* db, sqlite3_stmt* stmt, std::string_view sql)
       : FDb(db), FStmt(stmt), FSql(sql) {
+    if (!sqlite3_stmt_readonly(stmt)) {
+      std::vector<std::string> words = Words(sql);
+      // Statements that are or manage transactions themselves.
+      static const char* const kOwnTransaction[] = {"BEGIN",     "COMMIT",  "END",     "ROLLBACK",
+                                                    "SAVEPOINT", "RELEASE", "PRAGMA",  "VACUUM",
+                                                    "ATTACH",    "DETACH",  "ANALYZE", "REINDEX"};
+      FWrapWrite = !words.empty();
+      for (const char* w : kOwnTransaction)
+        if (!words.empty() && words[0] == w) FWrapWrite = false;
+    }
     int count = sqlite3_column_count(stmt);
     FColumns.resize(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
@@ -202,17 +212,47 @@ class TSqliteStatement : public TProviderStatement {
 
   bool Step() override {
     if (FDone) return false;
+    // A write outside a transaction runs in one that takes the write lock at
+    // once (waiting for it as long as the busy time-out allows). Left to
+    // itself SQLite would first read and then ask for the write lock, and two
+    // connections writing at the same time would then make one of them fail
+    // at once with "database is locked" instead of waiting its turn.
+    bool wrapped = false;
+    if (FWrapWrite && !FStarted && sqlite3_get_autocommit(FDb)) {
+      if (sqlite3_exec(FDb, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+        ThrowDbError(FDb);
+      wrapped = true;
+    }
+    FStarted = true;
     sqlite3_int64 before = sqlite3_total_changes64(FDb);
     int rc = sqlite3_step(FStmt);
-    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_ROW) {
+      if (wrapped) FWrapped = true;
+      return true;
+    }
     if (rc == SQLITE_DONE) {
       FDone = true;
       FChanges = sqlite3_total_changes64(FDb) != before ? sqlite3_changes64(FDb) : 0;
+      if (wrapped || FWrapped) {
+        FWrapped = false;
+        if (sqlite3_exec(FDb, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+          int code = sqlite3_extended_errcode(FDb);
+          std::string message = sqlite3_errmsg(FDb);
+          sqlite3_reset(FStmt);
+          if (!sqlite3_get_autocommit(FDb))
+            sqlite3_exec(FDb, "ROLLBACK", nullptr, nullptr, nullptr);
+          FChanges = 0;
+          ThrowEngineError(code, message);
+        }
+      }
       return false;
     }
     int code = sqlite3_extended_errcode(FDb);
     std::string message = sqlite3_errmsg(FDb);
     sqlite3_reset(FStmt);
+    if ((wrapped || FWrapped) && !sqlite3_get_autocommit(FDb))
+      sqlite3_exec(FDb, "ROLLBACK", nullptr, nullptr, nullptr);
+    FWrapped = false;
     ThrowEngineError(code, message);
   }
 
@@ -249,7 +289,13 @@ class TSqliteStatement : public TProviderStatement {
 
   void Reset() override {
     sqlite3_reset(FStmt);
+    // A write that delivered rows and was left before its end is undone with
+    // the transaction it ran in.
+    if (FWrapped && !sqlite3_get_autocommit(FDb))
+      sqlite3_exec(FDb, "ROLLBACK", nullptr, nullptr, nullptr);
+    FWrapped = false;
     FDone = false;
+    FStarted = false;
   }
 
   int64_t RowsAffected() const override { return FChanges; }
@@ -269,6 +315,9 @@ class TSqliteStatement : public TProviderStatement {
   std::string FSql;
   std::vector<TColumnInfo> FColumns;
   bool FDone = false;
+  bool FStarted = false;    // stepped since the last Reset
+  bool FWrapWrite = false;  // a write that runs in a transaction of its own
+  bool FWrapped = false;    // that transaction is open, rows still coming
   int64_t FChanges = 0;
 };
 
@@ -306,6 +355,7 @@ class TSqliteProvider : public TProvider {
       throw EDatabaseError("Die Datei " + Quoted(path) +
                            " ist keine lesbare SQLite-Datenbank: " + e.what());
     }
+    ApplyJournalMode(params);
   }
 
   void Create(const TConnectionString& params, const TProviderOptions& options) override {
@@ -541,6 +591,25 @@ class TSqliteProvider : public TProvider {
     // A locked database is waited for as long as a command may take.
     int timeout = options.CommandTimeout > 0 ? options.CommandTimeout : 3600;
     sqlite3_busy_timeout(FDb, timeout > INT_MAX / 1000 ? INT_MAX : timeout * 1000);
+  }
+
+  // "Journal Mode=WAL" (or DELETE, TRUNCATE, PERSIST) in the connection
+  // string sets the file's journal mode; without it the file keeps its own.
+  // WAL lets other connections write while a dataset of this one stands in
+  // the middle of a long result, but needs all clients on one machine.
+  void ApplyJournalMode(const TConnectionString& params) {
+    std::string mode = AsciiUpper(Trim(params.Value("Journal Mode")));
+    if (mode.empty()) return;
+    if (mode != "WAL" && mode != "DELETE" && mode != "TRUNCATE" && mode != "PERSIST") {
+      Close();
+      throw EDatabaseError("Unbekannter Wert für \"Journal Mode\": " + mode);
+    }
+    try {
+      Exec("PRAGMA journal_mode=" + mode);
+    } catch (const EDatabaseError&) {
+      Close();
+      throw;
+    }
   }
 
   void CheckOpen() const {
