@@ -6,6 +6,9 @@
 //   copy_bench [ROWS]            throughput (default 10^6 rows)
 //   copy_bench --copy-only ROWS  only the copy into a bare table, for a
 //                                profiler
+//   copy_bench --archive DIR     every copy of the conversion over a legacy
+//                                archive (e.g. made by dkl-mklegacy --big) into
+//                                a new archive, with the time of each
 //   copy_bench --memory [MAX]    peak memory (maxrss) of a child process that
 //                                copies 10^5, 10^6, ... rows up to MAX
 //                                (default 10^6; 10^7 takes pxlib minutes to
@@ -28,6 +31,7 @@
 
 #include "app/main_window.h"
 #include "db/util/archive_schema.h"
+#include "db/util/sql_util.h"
 #include "px_writer.h"
 
 namespace {
@@ -173,6 +177,67 @@ std::string WorkDir() {
   return std::string(base && *base ? base : "/tmp") + "/dk-copybench-" + std::to_string(getpid());
 }
 
+// The copies of the conversion's data stage over a whole legacy archive; the
+// target gets the legacy archive's extra document columns first, typed as the
+// conversion types them.
+int CopyArchive(const std::string& dir) {
+  const std::string work = WorkDir();
+  fs::create_directories(work);
+  const std::string file = work + "/ziel.mdb";
+  dk::CreateEmptyArchive(file);
+  dk::TApplication app;
+  dk::TConnection conn;
+  conn.SetConnectionString(
+      "Provider=MSDataShape.1;Data Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + file);
+  conn.Open();
+  dk::TFormArcport5Main form(nullptr, {});
+  form.SetSourceDir(dir);
+  form.BdeQuerySrc->SetDatabaseName(dir + "/");
+  form.AdoQueryDst->SetConnection(&conn);
+  {
+    dk::TQuery target;
+    target.SetConnection(&conn);
+    target.SetSQLText("SELECT * FROM DOCUMENT");
+    target.Open();
+    dk::TParadoxQuery legacy;
+    legacy.SetDatabaseName(dir);
+    legacy.SetSQL("SELECT * FROM DOCUMENT");
+    legacy.Open();
+    for (int i = 0; i < legacy.FieldCount(); ++i) {
+      std::string name = legacy.Fields(i).FieldName();
+      if (target.FindField(name) || name == "NUMBER" || name == "NOTE") continue;
+      if (name == "NAMES") name = "MYNAMES";
+      conn.Execute("ALTER TABLE DOCUMENT ADD " + name + " " +
+                   dk::ColumnTypeText(legacy.Fields(i).DataType(), legacy.Fields(i).Size(), conn));
+    }
+  }
+  long total = 0;
+  for (const char* table :
+       {"DOCUMENT", "DOCBLOBS", "DOCVERS", "TODO", "DOCPRTCL", "FTIWORD", "FTIWID"})
+    total += form.GetRecordCount(table);
+  form.ProgressBar->SetMax(static_cast<int>(total));
+  auto all = Clock::now();
+  auto start = Clock::now();
+  form.CopyDocuments();
+  std::printf("  %-24s %8.2f s\n", "CopyDocuments", Seconds(start));
+  start = Clock::now();
+  form.MoveRtfTexts();
+  std::printf("  %-24s %8.2f s\n", "MoveRtfTexts", Seconds(start));
+  for (const char* table : {"DOCVERS", "TODO", "DOCPRTCL", "FTIWORD", "FTIWID"}) {
+    start = Clock::now();
+    form.CopyTable(table);
+    std::printf("  CopyTable %-14s %8.2f s\n", table, Seconds(start));
+  }
+  const double seconds = Seconds(all);
+  std::printf("  %ld rows in %.2f s: %.0f rows/s, maxrss %ld KiB\n", total, seconds,
+              total / seconds, MaxRssKb());
+  for (int i = 0; i < form.MemoLog->Lines().Count(); ++i)
+    std::printf("    %s\n", form.MemoLog->Lines()[i].c_str());
+  conn.Close();
+  fs::remove_all(work);
+  return 0;
+}
+
 int Memory(long maxRows) {
   const std::string work = WorkDir();
   std::printf("Peak memory of CopyTable (one child process per table size):\n");
@@ -210,6 +275,7 @@ int main(int argc, char** argv) {
   try {
     if (argc > 1 && std::string(argv[1]) == "--memory")
       return Memory(argc > 2 ? std::atol(argv[2]) : 1000000);
+    if (argc > 2 && std::string(argv[1]) == "--archive") return CopyArchive(argv[2]);
     if (argc > 2 && std::string(argv[1]) == "--copy-only") {
       // For a profiler: the source is written first, then only copied.
       const long rows = std::atol(argv[2]);
