@@ -33,7 +33,14 @@ class TCopyTransactions {
   void RowDone() {
     if (++FRows % kCheckEveryRows != 0) return;
     if (std::chrono::steady_clock::now() - FBegun < kBatchTime) return;
-    FScope->Finish();
+    try {
+      FScope->Finish();
+    } catch (const EDatabaseError&) {
+      // As inside one scope: a commit the database refuses for now (another
+      // program reads the file) leaves the batch open for the next one to
+      // commit; a batch the engine has dropped is lost rows and ends the copy.
+      if (!FConnection.Connected() || !FConnection.Engine().InTransaction()) throw;
+    }
     Begin();
   }
   // Commits the last batch; raises when the commit fails.
