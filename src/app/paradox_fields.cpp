@@ -30,7 +30,19 @@ TVariant ParadoxFieldValue(const TParadoxField& field) {
 }
 
 void AssignFieldValue(TField& target, const TParadoxField& source) {
-  target.SetAsVariant(ParadoxFieldValue(source));
+  switch (source.DataType()) {
+    case ftSmallint:
+    case ftInteger:
+    case ftAutoInc:
+      // The index tables are all integers: they skip the general value.
+      if (source.IsNull())
+        target.Clear();
+      else
+        target.SetAsInteger(source.AsLargeInt());
+      return;
+    default:
+      target.SetAsVariant(ParadoxFieldValue(source));
+  }
 }
 
 bool IsFieldEmpty(const TParadoxField* field) {

@@ -1,6 +1,8 @@
 // The table copy of the main window: counting the legacy rows, copying the
 // legacy tables row by row into the target and moving the RTF texts.
+#include <chrono>
 #include <exception>
+#include <memory>
 #include <string>
 
 #include "app/main_window.h"
@@ -15,11 +17,52 @@ namespace dk {
 
 namespace {
 
-// Rows a copy writes between two commits. Every commit of a file database
-// waits for the disk (several syncs); a commit every few thousand rows would
-// cost more than the inserts themselves, while a larger batch only decides
-// how many rows a crash of the whole process could take back with it.
-constexpr int kCopyCommitRows = 50000;
+// The transactions of one copy. Every commit of a file database waits for
+// the disk (several syncs), so a commit every few thousand rows costs more
+// than the inserts themselves; the size of a batch only decides how much a
+// crash of the whole process could take back. A batch is therefore closed by
+// time, about every two seconds, whatever the rows cost (an FTIWID row a
+// microsecond, a DOCUMENT row with its memos far more). Failures behave as in
+// a single TBulkScope: a failed write undoes only itself, and the rows are
+// committed when the copy ends, also by an exception.
+class TCopyTransactions {
+ public:
+  explicit TCopyTransactions(TConnection& connection) : FConnection(connection) { Begin(); }
+
+  // After each row: closes the batch when its time is up.
+  void RowDone() {
+    if (++FRows % kCheckEveryRows != 0) return;
+    if (std::chrono::steady_clock::now() - FBegun < kBatchTime) return;
+    try {
+      FScope->Finish();
+    } catch (const EDatabaseError&) {
+      // As inside one scope: a commit the database refuses for now (another
+      // program reads the file) leaves the batch open for the next one to
+      // commit; a batch the engine has dropped is lost rows and ends the copy.
+      if (!FConnection.Connected() || !FConnection.Engine().InTransaction()) throw;
+    }
+    Begin();
+  }
+  // Commits the last batch; raises when the commit fails.
+  void Finish() { FScope->Finish(); }
+
+ private:
+  static constexpr int kCheckEveryRows = 256;
+  static constexpr std::chrono::seconds kBatchTime{2};
+  // The scope's own row limit only caps a batch whose rows come very fast.
+  static constexpr int kMaxBatchRows = 1000000;
+
+  void Begin() {
+    FScope.reset();
+    FScope = std::make_unique<TBulkScope>(FConnection, kMaxBatchRows);
+    FBegun = std::chrono::steady_clock::now();
+  }
+
+  TConnection& FConnection;
+  std::unique_ptr<TBulkScope> FScope;
+  std::chrono::steady_clock::time_point FBegun;
+  long FRows = 0;
+};
 
 std::string CountText(int count) {
   return std::to_string(count) + " Datensätze bearbeitet";
@@ -78,7 +121,7 @@ int TFormArcport5Main::CopyTable(const std::string& tableName) {
   TField* todoGuid = SameText(tableName, "TODO") ? AdoQueryDst->FindField("TODOGUID") : nullptr;
   const TRecordCopyMap map(*BdeQuerySrc, *AdoQueryDst);
   int count = 0;
-  TBulkScope bulk(TargetConnection(*AdoQueryDst), kCopyCommitRows);
+  TCopyTransactions transactions(TargetConnection(*AdoQueryDst));
   while (!BdeQuerySrc->Eof()) {
     try {
       AdoQueryDst->Append();
@@ -92,10 +135,11 @@ int TFormArcport5Main::CopyTable(const std::string& tableName) {
     }
     ProgressBar->StepIt();
     LetMessagesThrough();
+    transactions.RowDone();
     BdeQuerySrc->Next();
   }
   // The rows are counted as written only once they are committed.
-  bulk.Finish();
+  transactions.Finish();
   AddLog(CountText(count));
   AdoQueryDst->Close();
   BdeQuerySrc->Close();
@@ -114,9 +158,9 @@ void TFormArcport5Main::CopyDocuments() {
   const TRecordCopyMap map(*BdeQuerySrc, *AdoQueryDst);
   TField* myNames = AdoQueryDst->FindField("MYNAMES");
   int count = 0;
-  // A row that cannot be posted ends the copy (and the conversion); the
-  // scope commits every row posted before it on the way out.
-  TBulkScope bulk(TargetConnection(*AdoQueryDst), kCopyCommitRows);
+  // A row that cannot be posted ends the copy (and the conversion); every
+  // row posted before it is committed on the way out.
+  TCopyTransactions transactions(TargetConnection(*AdoQueryDst));
   while (!BdeQuerySrc->Eof()) {
     AdoQueryDst->Append();
     CopyRecordFields(*BdeQuerySrc, map);
@@ -132,9 +176,10 @@ void TFormArcport5Main::CopyDocuments() {
     ProgressBar->StepIt();
     ++count;
     LetMessagesThrough();
+    transactions.RowDone();
     BdeQuerySrc->Next();
   }
-  bulk.Finish();
+  transactions.Finish();
   AddLog(CountText(count));
 }
 
@@ -160,7 +205,7 @@ void TFormArcport5Main::MoveRtfTexts() {
   }
   // A legacy DOCBLOBS without RTFTEXT is a damaged archive: it raises here.
   const TParadoxField& rtf = BdeQuerySrc->FieldByName("RTFTEXT");
-  TBulkScope bulk(target, kCopyCommitRows);
+  TCopyTransactions transactions(target);
   while (!BdeQuerySrc->Eof()) {
     if (!IsFieldEmpty(&rtf)) {
       try {
@@ -177,9 +222,10 @@ void TFormArcport5Main::MoveRtfTexts() {
     }
     ProgressBar->StepIt();
     ++count;
+    transactions.RowDone();
     BdeQuerySrc->Next();
   }
-  bulk.Finish();
+  transactions.Finish();
   AddLog(CountText(count));
 }
 

@@ -28,11 +28,21 @@
 
 namespace {
 
-int Usage() {
-  std::cerr << "usage: dkl-mklegacy DIR [--documents N] [--ftiword N] [--ftiwid N] [--versions N]\n"
-               "                    [--todos N] [--protocol N] [--big] [--seed N]\n"
-               "                    [--rtf-in-document] [--no-side-files]\n";
-  return 2;
+int Usage(bool asked = false) {
+  (asked ? std::cout : std::cerr)
+      << "usage: dkl-mklegacy DIR [options]\n"
+         "  --documents N      DOCUMENT rows (default 40)\n"
+         "  --ftiword N        FTIWORD rows (default 300)\n"
+         "  --ftiwid N         FTIWID rows (default 800)\n"
+         "  --versions N       DOCVERS rows (default: one per two documents)\n"
+         "  --todos N          TODO rows (default: one per four documents)\n"
+         "  --protocol N       DOCPRTCL rows (default: two per document)\n"
+         "  --big              20000 documents, 100000 FTIWORD, 2000000 FTIWID rows\n"
+         "  --seed N           another content of the same shape (default 5)\n"
+         "  --rtf-in-document  RTFTEXT in DOCUMENT instead of DOCBLOBS\n"
+         "  --no-side-files    only the tables\n"
+         "PROJECT.itm, a global pick list, goes into the parent directory of DIR.\n";
+  return asked ? 0 : 2;
 }
 
 bool ParseCount(const std::string& s, int64_t& v) {
@@ -75,6 +85,8 @@ int main(int argc, char** argv) {
       if (!count(seed)) return Usage();
       o.Seed = static_cast<uint64_t>(seed);
     } else if (a == "--big") {
+    } else if (a == "--help" || a == "-h") {
+      return Usage(true);
     } else if (a == "--rtf-in-document") {
       o.RtfInDocument = true;
     } else if (a == "--no-side-files") {

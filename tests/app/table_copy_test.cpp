@@ -1,0 +1,451 @@
+// The table copy of the main window on real files: legacy tables written by
+// pxlib (directly or by the archive generator), targets made by the archive
+// creator, read back through a connection of their own.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "app/main_window.h"
+#include "data/query.h"
+#include "db/util/archive_schema.h"
+#include "legacy_archive.h"
+#include "px_writer.h"
+#include "settings/error_log.h"
+#include "support/settings_sandbox.h"
+#include "support/temp_dir.h"
+#include "sys/string_list.h"
+
+namespace dk {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Every file below `dir` with its bytes.
+std::map<std::string, std::string> Snapshot(const std::string& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(dir))
+    if (entry.is_regular_file()) files[entry.path().string()] = test::ReadFile(entry.path());
+  return files;
+}
+
+std::vector<std::string> Lines(const TStringList& list) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < list.Count(); ++i) lines.push_back(list[i]);
+  return lines;
+}
+
+bool IsGuidText(const std::string& s) {
+  static const std::regex guid(
+      "\\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\}");
+  return std::regex_match(s, guid);
+}
+
+class TableCopyTest : public test::SettingsTest {
+ protected:
+  TableCopyTest() {
+    WriteMachine();
+    FConfig = Load();
+    FApp = std::make_unique<TApplication>();
+    FSource = FDir / "alt";
+    fs::create_directories(FSource);
+  }
+  ~TableCopyTest() override {
+    FForm.reset();
+    FTarget.reset();
+  }
+
+  // A legacy table from CSV whose first row names the fields (NAME:TYPE).
+  void WriteLegacyTable(const std::string& name, const std::string& csv) {
+    std::istringstream in(csv);
+    WritePxTableFromCsv(FSource + "/" + name + ".DB", in);
+  }
+
+  // A new empty archive as the product's set-up makes it, opened.
+  TConnection& NewTarget(const std::string& file = "ziel.mdb") {
+    const std::string path = FDir / file;
+    CreateEmptyArchive(path);
+    FTarget = std::make_unique<TConnection>();
+    FTarget->SetConnectionString(
+        "Provider=MSDataShape.1;Data Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + path);
+    FTarget->Open();
+    return *FTarget;
+  }
+
+  // The main window with its queries bound as the pipeline binds them.
+  TFormArcport5Main& Form() {
+    if (!FForm) {
+      FForm = std::make_unique<TFormArcport5Main>(nullptr, std::vector<std::string>{});
+      FForm->SetSourceDir(FSource);
+      FForm->BdeQuerySrc->SetDatabaseName(FSource + "/");
+      FForm->ProgressBar->SetMax(1000000);
+      if (FTarget) FForm->AdoQueryDst->SetConnection(FTarget.get());
+    }
+    return *FForm;
+  }
+
+  std::vector<std::string> Log() { return Lines(Form().MemoLog->Lines()); }
+
+  // The rows of a query on the target, each row's columns joined by "|".
+  std::vector<std::string> Rows(const std::string& sql, TConnection* connection = nullptr) {
+    TQuery q;
+    q.SetConnection(connection ? connection : FTarget.get());
+    q.SetSQLText(sql);
+    q.Open();
+    std::vector<std::string> rows;
+    for (; !q.Eof(); q.Next()) {
+      std::string row;
+      for (int i = 0; i < q.FieldCount(); ++i)
+        row += (i ? "|" : "") + (q.Fields(i).IsNull() ? "<null>" : q.Fields(i).AsString());
+      rows.push_back(row);
+    }
+    return rows;
+  }
+
+  // Every column of the legacy table holds the same text in the target, row
+  // by row in copy order.
+  void ExpectSameRows(const std::string& table) {
+    TParadoxQuery legacy;
+    legacy.SetDatabaseName(FSource);
+    legacy.SetSQL("SELECT * FROM " + table);
+    legacy.Open();
+    TQuery copy;
+    copy.SetConnection(FTarget.get());
+    copy.SetSQLText("SELECT * FROM " + table + " ORDER BY rowid");
+    copy.Open();
+    int rows = 0;
+    for (; !legacy.Eof(); legacy.Next(), copy.Next(), ++rows) {
+      ASSERT_FALSE(copy.Eof()) << table;
+      for (int i = 0; i < legacy.FieldCount(); ++i) {
+        const TParadoxField& f = legacy.Fields(i);
+        EXPECT_EQ(copy.FieldByName(f.FieldName()).AsString(), f.AsString())
+            << table << "." << f.FieldName() << " row " << rows;
+      }
+    }
+    EXPECT_TRUE(copy.Eof()) << table;
+    EXPECT_GT(rows, 0) << table;
+  }
+
+  std::string ErrorLog() {
+    const std::string file = ErrorLogFileName();
+    return fs::exists(file) ? test::ReadFile(file) : std::string();
+  }
+
+  std::unique_ptr<TConfiguration> FConfig;
+  std::unique_ptr<TApplication> FApp;
+  std::string FSource;
+  std::unique_ptr<TConnection> FTarget;
+  std::unique_ptr<TFormArcport5Main> FForm;
+};
+
+// The generated legacy archive through every copy the pipeline makes: the
+// secondary tables, the documents and the RTF texts from DOCBLOBS into the
+// target DOCUMENT; the source stays as it was, byte for byte.
+TEST_F(TableCopyTest, CopiesAGeneratedArchiveAndLeavesTheSourceUntouched) {
+  TLegacyArchiveOptions options;
+  options.Documents = 30;
+  options.FtiWordRows = 50;
+  options.FtiWidRows = 200;
+  const TLegacyArchiveCounts counts = WriteLegacyArchive(FSource, options);
+  const auto before = Snapshot(FSource);
+  TConnection& target = NewTarget();
+  // The columns the pipeline adds to the target before the copy.
+  for (const char* column : {"MYNAMES TEXT(80)", "KUNDE TEXT(40)", "ABTEILUNG TEXT(30)",
+                             "BETRAG MONEY", "SEITEN SMALLINT", "FAELLIG DATETIME",
+                             "ERLEDIGT TEXT(1)", "VORGANGNR INTEGER", "GEWICHT FLOAT"})
+    target.Execute(std::string("ALTER TABLE DOCUMENT ADD ") + column);
+  TFormArcport5Main& form = Form();
+
+  EXPECT_EQ(form.GetRecordCount("DOCUMENT"), 30);
+  EXPECT_EQ(form.GetRecordCount("ftiwid"), 200);
+  form.CopyDocuments();
+  form.MoveRtfTexts();
+  std::vector<std::string> expected = {"Daten übernehmen, Tabelle DOCUMENT",
+                                       "30 Datensätze bearbeitet",
+                                       "kopiere RTFTEXT von DOCBLOBS nach DOCUMENT",
+                                       std::to_string(counts.DocBlobs) + " Datensätze bearbeitet"};
+  const std::pair<const char*, int64_t> tables[] = {{"DOCVERS", counts.DocVers},
+                                                    {"TODO", counts.Todo},
+                                                    {"DOCPRTCL", counts.DocPrtcl},
+                                                    {"FTIWORD", counts.FtiWord},
+                                                    {"FTIWID", counts.FtiWid}};
+  for (const auto& [table, rows] : tables) {
+    EXPECT_EQ(form.CopyTable(table), rows) << table;
+    expected.push_back(std::string("Daten übernehmen, Tabelle: ") + table);
+    expected.push_back(std::to_string(rows) + " Datensätze bearbeitet");
+  }
+  EXPECT_EQ(Log(), expected);
+  EXPECT_EQ(form.ProgressBar->Position(), counts.Document + counts.DocBlobs + counts.DocVers +
+                                              counts.Todo + counts.DocPrtcl + counts.FtiWord +
+                                              counts.FtiWid);
+  EXPECT_FALSE(form.BdeQuerySrc->Active());
+  EXPECT_EQ(ErrorLog(), "");
+
+  // Documents: legacy names carried over, typed columns converted, RTF moved.
+  TQuery doc;
+  doc.SetConnection(&target);
+  doc.SetSQLText("SELECT * FROM DOCUMENT ORDER BY DOCID");
+  doc.Open();
+  TParadoxQuery legacy;
+  legacy.SetDatabaseName(FSource);
+  legacy.SetSQL("SELECT * FROM DOCUMENT");
+  legacy.Open();
+  std::set<std::string> guids;
+  int n = 0;
+  for (; !doc.Eof(); doc.Next(), legacy.Next(), ++n) {
+    ASSERT_FALSE(legacy.Eof());
+    const int id = doc.FieldByName("DOCID").AsInteger();
+    ASSERT_EQ(id, legacy.FieldByName("DOCID").AsInteger());
+    EXPECT_EQ(doc.FieldByName("DOCNO").AsString(), legacy.FieldByName("NUMBER").AsString());
+    EXPECT_EQ(doc.FieldByName("NOTES").AsString(), legacy.FieldByName("NOTE").AsString());
+    EXPECT_EQ(doc.FieldByName("MYNAMES").AsString(), legacy.FieldByName("NAMES").AsString());
+    EXPECT_EQ(doc.FieldByName("NAME").AsString(), legacy.FieldByName("NAME").AsString());
+    EXPECT_EQ(doc.FieldByName("KUNDE").AsString(), legacy.FieldByName("KUNDE").AsString());
+    EXPECT_DOUBLE_EQ(doc.FieldByName("BETRAG").AsFloat(), legacy.FieldByName("BETRAG").AsFloat());
+    EXPECT_EQ(doc.FieldByName("SEITEN").IsNull(), legacy.FieldByName("SEITEN").IsNull());
+    EXPECT_EQ(doc.FieldByName("SEITEN").AsInteger(), legacy.FieldByName("SEITEN").AsInteger());
+    EXPECT_EQ(doc.FieldByName("FAELLIG").AsString().substr(0, 10),
+              legacy.FieldByName("FAELLIG").AsString());
+    EXPECT_EQ(doc.FieldByName("CREATEDATE").AsString(),
+              legacy.FieldByName("CREATEDATE").AsString());
+    EXPECT_EQ(doc.FieldByName("ERLEDIGT").AsString(), legacy.FieldByName("ERLEDIGT").AsString());
+    EXPECT_EQ(doc.FieldByName("FAVORITE").AsString(), legacy.FieldByName("FAVORITE").AsString());
+    EXPECT_EQ(doc.FieldByName("VORGANGNR").AsInteger(), 100000 + id * 7);
+    const std::string rtf = LegacyRtfText(options.Seed, id);
+    if (rtf.empty())
+      EXPECT_TRUE(doc.FieldByName("RTFTEXT").IsNull()) << id;
+    else
+      EXPECT_EQ(doc.FieldByName("RTFTEXT").AsString(), rtf) << id;
+    const std::string guid = doc.FieldByName("DOCGUID").AsString();
+    EXPECT_TRUE(IsGuidText(guid)) << guid;
+    guids.insert(guid);
+  }
+  EXPECT_EQ(n, 30);
+  EXPECT_EQ(guids.size(), 30u);
+
+  // Secondary tables: every row as it was; TODO rows with GUIDs of their own.
+  EXPECT_EQ(Rows("SELECT COUNT(*), SUM(WORDID), SUM(DOCID), SUM(WORDID*DOCID) FROM FTIWID"),
+            Rows("SELECT " + std::to_string(counts.FtiWid) +
+                 ", SUM(WORDID), SUM(DOCID), SUM(WORDID*DOCID) FROM FTIWID"));
+  EXPECT_EQ(Rows("SELECT WORD FROM FTIWORD WHERE WORDID IN (1, 21)"),
+            (std::vector<std::string>{"angebot", "berber"}));
+  for (const std::string& guid : Rows("SELECT TODOGUID FROM TODO")) {
+    EXPECT_TRUE(IsGuidText(guid)) << guid;
+    guids.insert(guid);
+  }
+  EXPECT_EQ(guids.size(), static_cast<size_t>(30 + counts.Todo));
+  for (const char* table : {"DOCVERS", "DOCPRTCL", "TODO", "FTIWORD"}) ExpectSameRows(table);
+
+  FForm.reset();
+  FTarget.reset();
+  EXPECT_TRUE(Snapshot(FSource) == before);
+}
+
+// Every run gives new GUIDs: two copies of the same legacy rows into two
+// targets share none.
+TEST_F(TableCopyTest, EveryRunMakesFreshGuids) {
+  WriteLegacyTable("TODO", "TODOID:I,DOCID:I,USERNAME:A30\n1,1,MEIER\n2,1,MEIER\n3,2,SCHÄFER\n");
+  WriteLegacyTable(
+      "DOCUMENT",
+      "DOCID:I,APPLNAME:A100,NUMBER:A20,NOTE:M10,NAMES:A20\n1,Brief,A-1,,\n2,Brief,A-2,,\n");
+  std::set<std::string> all;
+  for (const char* file : {"eins.mdb", "zwei.mdb"}) {
+    FForm.reset();
+    NewTarget(file);
+    Form().CopyTable("todo");
+    Form().CopyDocuments();
+    for (const auto& g : Rows("SELECT TODOGUID FROM TODO UNION ALL SELECT DOCGUID FROM DOCUMENT")) {
+      EXPECT_TRUE(IsGuidText(g)) << g;
+      all.insert(g);
+    }
+  }
+  EXPECT_EQ(all.size(), 10u);
+}
+
+// The RTF texts from a legacy DOCUMENT into a target that keeps them in
+// DOCBLOBS: quote characters doubled in the statements, empty texts counted
+// but not written.
+TEST_F(TableCopyTest, MovesRtfTextsFromTheDocumentIntoDocBlobs) {
+  TLegacyArchiveOptions options;
+  options.Documents = 25;
+  options.RtfInDocument = true;
+  const TLegacyArchiveCounts counts = WriteLegacyArchive(FSource, options);
+  ASSERT_GT(counts.EmptyRtf, 0);
+  TConnection& target = NewTarget();
+  target.Execute("ALTER TABLE DOCUMENT DROP COLUMN RTFTEXT");
+  Form().CopyDocuments();
+  Form().MoveRtfTexts();
+  EXPECT_EQ(Log(), (std::vector<std::string>{
+                       "Daten übernehmen, Tabelle DOCUMENT", "25 Datensätze bearbeitet",
+                       "kopiere RTFTEXT von DOCUMENT nach DOCBLOBS", "25 Datensätze bearbeitet"}));
+  EXPECT_EQ(Form().ProgressBar->Position(), 50);
+  std::vector<std::string> expected;
+  for (int id = 1; id <= 25; ++id) {
+    const std::string rtf = LegacyRtfText(options.Seed, id);
+    if (!rtf.empty()) expected.push_back(std::to_string(id) + "|" + rtf);
+  }
+  EXPECT_EQ(expected.size(), static_cast<size_t>(25 - counts.EmptyRtf));
+  ASSERT_TRUE(std::any_of(expected.begin(), expected.end(), [](const std::string& s) {
+    return s.find("O'Neil") != std::string::npos && s.find("\"") != std::string::npos;
+  }));
+  EXPECT_EQ(Rows("SELECT DOCID, RTFTEXT FROM DOCBLOBS ORDER BY DOCID"), expected);
+}
+
+// Which side has RTFTEXT decides the move; a failing statement is logged and
+// the move goes on; a legacy DOCBLOBS without RTFTEXT ends it.
+TEST_F(TableCopyTest, RtfMoveByWhereTheColumnsAre) {
+  WriteLegacyTable("DOCUMENT",
+                   "DOCID:I,APPLNAME:A100,NUMBER:A20,NOTE:M10,NAMES:A20,RTFTEXT:F10\n"
+                   "1,Brief,A-1,,,\"{\\rtf1 It's \\'e4 \"\"x\"\"}\"\n2,Brief,A-2,,,\n");
+  TConnection& target = NewTarget();
+  // Both sides have the column: the document copy carried the texts.
+  Form().CopyDocuments();
+  Form().MoveRtfTexts();
+  EXPECT_EQ(Log().size(), 2u);
+  EXPECT_EQ(Rows("SELECT RTFTEXT FROM DOCUMENT ORDER BY DOCID"),
+            (std::vector<std::string>{"{\\rtf1 It's \\'e4 \"x\"}", "<null>"}));
+
+  // Only the legacy side has it, and the target's DOCBLOBS holds DOCID 1
+  // already: that statement fails, is logged, and the row is still counted.
+  target.Execute("DELETE FROM DOCUMENT");
+  target.Execute("ALTER TABLE DOCUMENT DROP COLUMN RTFTEXT");
+  target.Execute("INSERT INTO DOCBLOBS (DOCID, RTFTEXT) VALUES (1, 'alt')");
+  FForm.reset();
+  Form().CopyDocuments();
+  Form().MoveRtfTexts();
+  EXPECT_EQ(Log(), (std::vector<std::string>{
+                       "Daten übernehmen, Tabelle DOCUMENT", "2 Datensätze bearbeitet",
+                       "kopiere RTFTEXT von DOCUMENT nach DOCBLOBS",
+                       "*** RTF-Text konnte nicht kopiert werden ***", "2 Datensätze bearbeitet"}));
+
+  // Neither side has it.
+  target.Execute("DELETE FROM DOCUMENT");
+  WriteLegacyTable("DOCUMENT",
+                   "DOCID:I,APPLNAME:A100,NUMBER:A20,NOTE:M10,NAMES:A20\n3,Brief,A-3,,\n");
+  FForm.reset();
+  Form().CopyDocuments();
+  Form().MoveRtfTexts();
+  EXPECT_EQ(Log().back(), "*** Datenfeld RTFTEXT weder in document noch in DOCBLOBS gefunden ***");
+
+  // Only the target has it, and the legacy DOCBLOBS lacks it.
+  target.Execute("DELETE FROM DOCUMENT");
+  target.Execute("ALTER TABLE DOCUMENT ADD RTFTEXT LONGTEXT");
+  WriteLegacyTable("DOCBLOBS", "DOCID:I,TEXT:M10\n3,abc\n");
+  FForm.reset();
+  Form().CopyDocuments();
+  EXPECT_THROW(Form().MoveRtfTexts(), std::exception);
+  EXPECT_EQ(Log().back(), "kopiere RTFTEXT von DOCBLOBS nach DOCUMENT");
+}
+
+// An empty table, a missing one, a row that cannot be posted, a value that
+// does not fit its column, an auto-increment column.
+TEST_F(TableCopyTest, CopyTableEdgeCases) {
+  TConnection& target = NewTarget();
+  target.Execute(
+      "CREATE TABLE WERTE (ID INTEGER PRIMARY KEY AUTOINCREMENT, NUM INTEGER, KLEIN SMALLINT, "
+      "TEXT TEXT(5), TAG DATETIME, NUR_ZIEL TEXT(10) DEFAULT 'bleibt')");
+  target.Execute("CREATE TABLE EINDEUTIG (K INTEGER PRIMARY KEY, V TEXT(10))");
+  WriteLegacyTable("FTIWID", "WORDID:I,DOCID:I\n");
+  WriteLegacyTable("WERTE",
+                   "ID:I,NUM:A10,KLEIN:I,TEXT:A20,TAG:@,NUR_QUELLE:A5\n"
+                   "100,12,7,Größenwahn,2003-04-05 06:07:08,x\n"
+                   "200,zwölf,70000,,,y\n"
+                   "300,,-3,a'b,1999-12-31 00:00:00,\n");
+  WriteLegacyTable("EINDEUTIG", "K:I,V:A10\n1,eins\n1,doppelt\n2,zwei\n");
+  TFormArcport5Main& form = Form();
+
+  EXPECT_EQ(form.GetRecordCount("FTIWID"), 0);
+  EXPECT_EQ(form.GetRecordCount("FEHLT"), -1);
+  EXPECT_EQ(form.CopyTable("FTIWID"), 0);
+  EXPECT_THROW(form.CopyTable("FEHLT"), std::exception);
+  EXPECT_EQ(form.CopyTable("WERTE"), 3);
+  EXPECT_EQ(form.CopyTable("EINDEUTIG"), 2);
+  EXPECT_EQ(Log(), (std::vector<std::string>{
+                       "Daten übernehmen, Tabelle: FTIWID", "0 Datensätze bearbeitet",
+                       "Daten übernehmen, Tabelle: FEHLT", "Daten übernehmen, Tabelle: WERTE",
+                       "3 Datensätze bearbeitet", "Daten übernehmen, Tabelle: EINDEUTIG",
+                       "Datensatz \"1\" konnte nicht kopiert werden.", "2 Datensätze bearbeitet"}));
+  EXPECT_EQ(form.ProgressBar->Position(), 6);
+
+  // The engine numbers ID; text cut to its column; values that do not fit
+  // leave their column empty and are reported in the error log.
+  EXPECT_EQ(Rows("SELECT ID, NUM, KLEIN, TEXT, TAG, NUR_ZIEL FROM WERTE ORDER BY ID"),
+            (std::vector<std::string>{"1|12|7|Größe|2003-04-05 06:07:08|bleibt",
+                                      "2|<null>|<null>|<null>|<null>|bleibt",
+                                      "3|<null>|-3|a'b|1999-12-31|bleibt"}));
+  EXPECT_EQ(Rows("SELECT K, V FROM EINDEUTIG ORDER BY K"),
+            (std::vector<std::string>{"1|eins", "2|zwei"}));
+  const std::string log = ErrorLog();
+  EXPECT_NE(log.find("]: Fieldvalue from \"NUM\" could not be read.\r\n"), std::string::npos);
+  EXPECT_NE(log.find("]: Fieldvalue from \"KLEIN\" could not be read.\r\n"), std::string::npos);
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2);
+}
+
+// A legacy TODO into a target TODO without the optional TODOGUID column: the
+// rows are copied without a GUID instead of being refused one by one.
+TEST_F(TableCopyTest, TodoWithoutGuidColumnKeepsItsRows) {
+  TConnection& target = NewTarget();
+  target.Execute("ALTER TABLE TODO DROP COLUMN TODOGUID");
+  WriteLegacyTable("TODO", "TODOID:I,DOCID:I,USERNAME:A30\n1,1,MEIER\n2,1,SCHÄFER\n");
+  EXPECT_EQ(Form().CopyTable("TODO"), 2);
+  EXPECT_EQ(Rows("SELECT TODOID, USERNAME FROM TODO ORDER BY TODOID"),
+            (std::vector<std::string>{"1|MEIER", "2|SCHÄFER"}));
+}
+
+// A legacy DOCUMENT without NUMBER: every row logs the line, keeps DOCNO,
+// NOTES, DOCGUID and MYNAMES unset and is posted. A target without MYNAMES
+// simply does not get the names.
+TEST_F(TableCopyTest, DocumentSpecialColumns) {
+  TConnection& target = NewTarget();
+  target.Execute("ALTER TABLE DOCUMENT ADD MYNAMES TEXT(80)");
+  WriteLegacyTable("DOCUMENT",
+                   "DOCID:I,APPLNAME:A100,NAME:A50,NOTE:M10,NAMES:A80\n"
+                   "1,Brief,Erster,Notiz eins,\"Müller, Jürgen\"\n"
+                   "2,Brief,Zweiter,,Weiß\n");
+  Form().CopyDocuments();
+  const std::string line =
+      "*** NUMBER, NOTES, NAMES oder DOCGUID konnte nicht übernommen werden ***";
+  EXPECT_EQ(Log(), (std::vector<std::string>{"Daten übernehmen, Tabelle DOCUMENT", line, line,
+                                             "2 Datensätze bearbeitet"}));
+  EXPECT_EQ(Rows("SELECT DOCID, NAME, DOCNO, NOTES, DOCGUID, MYNAMES FROM DOCUMENT ORDER BY DOCID"),
+            (std::vector<std::string>{"1|Erster|<null>|<null>|<null>|<null>",
+                                      "2|Zweiter|<null>|<null>|<null>|<null>"}));
+
+  target.Execute("DELETE FROM DOCUMENT");
+  target.Execute("ALTER TABLE DOCUMENT DROP COLUMN MYNAMES");
+  WriteLegacyTable("DOCUMENT",
+                   "DOCID:I,APPLNAME:A100,NUMBER:A20,NOTE:M10,NAMES:A80\n"
+                   "1,Brief,A-1,Notiz mit Überlänge für die .MB,Weiß\n");
+  FForm.reset();
+  Form().CopyDocuments();
+  EXPECT_EQ(Log(), (std::vector<std::string>{"Daten übernehmen, Tabelle DOCUMENT",
+                                             "1 Datensätze bearbeitet"}));
+  const auto rows = Rows("SELECT DOCNO, NOTES, DOCGUID FROM DOCUMENT");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].rfind("A-1|Notiz mit Überlänge für die .MB|", 0), 0u) << rows[0];
+  EXPECT_TRUE(IsGuidText(rows[0].substr(rows[0].rfind('|') + 1)));
+}
+
+// A DOCUMENT row that cannot be posted ends the copy with the failure; every
+// row before it is committed and visible to another connection at once.
+TEST_F(TableCopyTest, DocumentPostFailureKeepsTheRowsBefore) {
+  const std::string path = FDir / "ziel.mdb";
+  NewTarget();
+  WriteLegacyTable("DOCUMENT",
+                   "DOCID:I,APPLNAME:A100,NUMBER:A20,NOTE:M10,NAMES:A20\n1,Brief,A-1,,\n"
+                   "2,Brief,A-2,,\n2,Brief,A-3,,\n4,Brief,A-4,,\n");
+  EXPECT_THROW(Form().CopyDocuments(), std::exception);
+  EXPECT_EQ(Log(), std::vector<std::string>{"Daten übernehmen, Tabelle DOCUMENT"});
+  TConnection other;
+  other.SetConnectionString("Provider=SQLite;Data Source=" + path);
+  other.Open();
+  EXPECT_EQ(Rows("SELECT DOCID, DOCNO FROM DOCUMENT ORDER BY DOCID", &other),
+            (std::vector<std::string>{"1|A-1", "2|A-2"}));
+}
+
+}  // namespace
+}  // namespace dk
