@@ -7,23 +7,32 @@
 
 namespace dk {
 
+bool SkipSqlQuoteOrComment(std::string_view sql, size_t& i) {
+  const char c = sql[i];
+  size_t end;
+  if (c == '\'' || c == '"' || c == '`' || c == '[') {
+    end = sql.find(c == '[' ? ']' : c, i + 1);
+    i = end == std::string_view::npos ? sql.size() : end + 1;
+  } else if (sql.substr(i, 2) == "--") {
+    end = sql.find('\n', i);
+    i = end == std::string_view::npos ? sql.size() : end + 1;
+  } else if (sql.substr(i, 2) == "/*") {
+    end = sql.find("*/", i + 2);
+    i = end == std::string_view::npos ? sql.size() : end + 2;
+  } else {
+    return false;
+  }
+  return true;
+}
+
 std::vector<std::string> ParseParameterNames(std::string_view sql) {
   std::vector<std::string> names;
   size_t i = 0;
   auto isNameChar = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; };
   while (i < sql.size()) {
     char c = sql[i];
-    if (c == '\'' || c == '"' || c == '`' || c == '[') {
-      char close = c == '[' ? ']' : c;
-      size_t end = sql.find(close, i + 1);
-      i = end == std::string_view::npos ? sql.size() : end + 1;
-    } else if (sql.substr(i, 2) == "--") {
-      size_t nl = sql.find('\n', i);
-      i = nl == std::string_view::npos ? sql.size() : nl + 1;
-    } else if (sql.substr(i, 2) == "/*") {
-      size_t end = sql.find("*/", i + 2);
-      i = end == std::string_view::npos ? sql.size() : end + 2;
-    } else if (c == ':' && i + 1 < sql.size() && sql[i + 1] == ':') {
+    if (SkipSqlQuoteOrComment(sql, i)) continue;
+    if (c == ':' && i + 1 < sql.size() && sql[i + 1] == ':') {
       i += 2;
     } else if (c == ':' && i + 1 < sql.size() &&
                (std::isalpha(static_cast<unsigned char>(sql[i + 1])) || sql[i + 1] == '_') &&

@@ -50,4 +50,9 @@ class TParameters {
 // outside quoted texts, quoted names and comments, and not part of "::".
 std::vector<std::string> ParseParameterNames(std::string_view sql);
 
+// When a quoted text, quoted name or comment starts at `i` in `sql`, moves
+// `i` past it and returns true. Scanners of SQL text use it so that nothing
+// inside quotes or comments counts as a parameter or a word.
+bool SkipSqlQuoteOrComment(std::string_view sql, size_t& i);
+
 }  // namespace dk

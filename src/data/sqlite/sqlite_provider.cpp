@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "data/errors.h"
+#include "data/parameters.h"
 #include "sys/text.h"
 
 namespace dk {
@@ -66,17 +67,8 @@ std::vector<std::string> Words(std::string_view sql) {
   size_t i = 0;
   while (i < sql.size()) {
     char c = sql[i];
-    if (c == '\'' || c == '"' || c == '`' || c == '[') {
-      char close = c == '[' ? ']' : c;
-      size_t end = sql.find(close, i + 1);
-      i = end == std::string_view::npos ? sql.size() : end + 1;
-    } else if (sql.substr(i, 2) == "--") {
-      size_t nl = sql.find('\n', i);
-      i = nl == std::string_view::npos ? sql.size() : nl + 1;
-    } else if (sql.substr(i, 2) == "/*") {
-      size_t end = sql.find("*/", i + 2);
-      i = end == std::string_view::npos ? sql.size() : end + 2;
-    } else if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
+    if (SkipSqlQuoteOrComment(sql, i)) continue;
+    if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
       size_t start = i;
       while (i < sql.size() &&
              (std::isalnum(static_cast<unsigned char>(sql[i])) || sql[i] == '_' || sql[i] == '$'))
