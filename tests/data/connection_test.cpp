@@ -253,6 +253,14 @@ TEST_F(ConnectionTest, WalJournalLetsOthersWriteWhileALongResultIsRead) {
 
 TEST_F(ConnectionTest, AWorkerThreadWritesThroughItsOwnConnection) {
   Conn.Execute("CREATE TABLE FTIWID (WORDID INTEGER, DOCID INTEGER)");
+  // The table is opened while still empty: a dataset standing in the middle
+  // of a longer result keeps SQLite's read lock, and a write from that
+  // connection while the other one waits to commit would be refused at once
+  // (the engine's deadlock rule) instead of waiting its turn.
+  TTable t;
+  t.SetConnection(&Conn);
+  t.SetTableName("FTIWID");
+  t.Open();
   std::thread worker([this] {
     TConnection own;
     own.SetConnectionString(SqliteConnectionString(FFile));
@@ -260,10 +268,6 @@ TEST_F(ConnectionTest, AWorkerThreadWritesThroughItsOwnConnection) {
     for (int i = 0; i < 200; ++i)
       own.Execute("INSERT INTO FTIWID (WORDID, DOCID) VALUES (" + std::to_string(i) + ", 2)");
   });
-  TTable t;
-  t.SetConnection(&Conn);
-  t.SetTableName("FTIWID");
-  t.Open();
   for (int i = 0; i < 200; ++i) {
     t.Append();
     t.FieldByName("WORDID").SetAsInteger(i);
