@@ -543,10 +543,12 @@ THive THive::Parse(std::string_view bytes, std::string_view rootName,
   const bool unicode = header == "Windows Registry Editor Version 5.00";
   if (!unicode && header != "REGEDIT4") {
     if (unusable)
-      *unusable = text.find('\0') != std::string::npos
-                      ? "die Datei enthält Nullbytes (UTF-16 ohne Byte-Order-Mark?)"
-                      : "die erste Zeile ist nicht \"Windows Registry Editor Version 5.00\" "
-                        "oder \"REGEDIT4\"";
+      *unusable = text.find('\0') == std::string::npos
+                      ? "die erste Zeile ist nicht \"Windows Registry Editor Version 5.00\" "
+                        "oder \"REGEDIT4\""
+                  : bytes.size() >= 2 && bytes[0] != '\0' && bytes[1] == '\0'
+                      ? "die Datei sieht nach UTF-16 ohne Byte-Order-Mark aus"
+                      : "die Datei enthält Nullbytes, sie ist keine Textdatei";
     return hive;
   }
 

@@ -259,8 +259,9 @@ TEST(HiveParseTest, AFileWithoutTheHeaderIsNoHive) {
       {"", ""},
       {" \r\n\r\n", ""},
       {"  REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"V\"=\"1\"\n", ""},  // blanks before the header
-      {utf16NoBom, "Nullbytes (UTF-16 ohne Byte-Order-Mark?)"},
-      {std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), "Nullbytes"},
+      {utf16NoBom, "die Datei sieht nach UTF-16 ohne Byte-Order-Mark aus"},
+      {std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16),
+       "die Datei enthält Nullbytes, sie ist keine Textdatei"},
       {"[HKEY_CURRENT_USER\\K]\n\"V\"=\"1\"\n", "die erste Zeile ist nicht"},
       {"\nREGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"V\"=\"1\"\n", "die erste Zeile ist nicht"},
       {"regedit4\n[HKEY_CURRENT_USER\\K]\n\"V\"=\"1\"\n", "die erste Zeile ist nicht"},
@@ -301,8 +302,8 @@ TEST_F(RegistryTest, DiagnosticsNameTheFileAndBrokenHivesAreNeverOverwritten) {
   EXPECT_FALSE(reg.OpenKeyReadOnly("K"));
   EXPECT_EQ(reg.Diagnostics().Unusable,
             "Registrierungsdatei \"" + UserFile() +
-                "\" kann nicht gelesen werden: die Datei enthält Nullbytes (UTF-16 ohne "
-                "Byte-Order-Mark?); ihre Einstellungen bleiben unberücksichtigt");
+                "\" kann nicht gelesen werden: die Datei enthält Nullbytes, sie ist keine "
+                "Textdatei; ihre Einstellungen bleiben unberücksichtigt");
   EXPECT_FALSE(reg.OpenKey("K", true));
   EXPECT_EQ(test::ReadFile(UserFile()), broken);
 
