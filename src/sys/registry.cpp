@@ -32,9 +32,14 @@ std::string Utf16LeToUtf8(std::string_view bytes) {
   for (size_t i = 0; i < units.size(); ++i)
     units[i] = static_cast<uint16_t>(static_cast<uint8_t>(bytes[2 * i]) |
                                      (static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
+  out.reserve(units.size());
   int32_t i = 0;
   const auto n = static_cast<int32_t>(units.size());
   while (i < n) {
+    if (units[static_cast<size_t>(i)] < 0x80) {  // exports are nearly all ASCII
+      out += static_cast<char>(units[static_cast<size_t>(i++)]);
+      continue;
+    }
     UChar32 c;
     U16_NEXT(units.data(), i, n, c);
     if (U_IS_SURROGATE(c)) c = 0xFFFD;  // a lone surrogate never travels further
