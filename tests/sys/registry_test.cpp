@@ -7,6 +7,7 @@
 
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
+#include "sys/text.h"
 
 namespace dk {
 namespace {
@@ -226,9 +227,10 @@ TEST(HiveParseTest, ReadsAsTheRegistryEditorReads) {
       return s;
     }();
     const std::pair<const char*, std::string> variants[] = {
-        {"8-bit LF", c.Text},
-        {"8-bit CR LF", crlf},
-        {"8-bit CR", cr},
+        {"UTF-8 LF", c.Text},
+        {"UTF-8 CR LF", crlf},
+        {"UTF-8 CR", cr},
+        {"Windows-1252 CR LF", Utf8ToCp1252(crlf)},
         {"UTF-16 LF", Utf16File(Widen(c.Text))},
         {"UTF-16 CR LF", Utf16File(Widen(crlf))},
         {"UTF-16 CR", Utf16File(Widen(cr))}};
