@@ -86,8 +86,16 @@ std::string TProgramOptions::UsageText() const {
     width = std::max(width, left.size());
   }
   s << "\nOptionen:\n";
-  for (const auto& [left, o] : rows)
-    s << "  " << left << std::string(width - left.size() + 2, ' ') << o->Help << '\n';
+  // A help text of several lines continues under its first line.
+  const std::string indent = "\n" + std::string(width + 4, ' ');
+  for (const auto& [left, o] : rows) {
+    std::string help = o->Help;
+    for (size_t at = help.find('\n'); at != std::string::npos; at = help.find('\n', at + 1)) {
+      help.replace(at, 1, indent);
+      at += indent.size() - 1;
+    }
+    s << "  " << left << std::string(width - left.size() + 2, ' ') << help << '\n';
+  }
   if (!FEpilog.empty()) s << '\n' << FEpilog << (FEpilog.back() == '\n' ? "" : "\n");
   return s.str();
 }

@@ -62,7 +62,8 @@ class TProgramOptions {
   TProgramOptions(std::string program, std::string synopsis, std::string description);
 
   // An option without a value. `shortName` is 0 when there is no
-  // one-letter form.
+  // one-letter form. A `help` of several lines ("\n") is indented as one
+  // block in the usage text.
   TProgramOptions& AddFlag(std::string longName, char shortName, std::string help);
   // An option with a mandatory value; `valueName` is shown in the usage text.
   TProgramOptions& AddValue(std::string longName, char shortName, std::string valueName,

@@ -121,6 +121,7 @@ TEST(ProgramOptions, HelpAndVersionEndWithStatus0) {
 TEST(ProgramOptions, UsageTextListsEveryOptionAligned) {
   auto options = Sample();
   options.AddSynopsis("--check QUELLE").SetEpilog("Status: 0 gut, 2 falsch aufgerufen.");
+  options.AddFlag("quiet", 'q', "erste Zeile\nzweite Zeile");
   EXPECT_EQ(options.UsageText(),
             "Aufruf: dkl-probe [OPTION]... QUELLE ZIEL\n"
             "        dkl-probe --check QUELLE\n"
@@ -132,6 +133,8 @@ TEST(ProgramOptions, UsageTextListsEveryOptionAligned) {
             "      --codepage=N      Codepage N\n"
             "  -o, --output=DATEI    schreibt nach DATEI\n"
             "      --exit-code-only  nur zum Prüfen der Mehrdeutigkeit\n"
+            "  -q, --quiet           erste Zeile\n"
+            "                        zweite Zeile\n"
             "  -h, --help            zeigt diese Hilfe und endet\n"
             "      --version         zeigt Programmname und Version und endet\n"
             "\n"
