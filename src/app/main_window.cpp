@@ -357,17 +357,17 @@ int ExitStatusOf(const TFormArcport5Main& form) {
 
 int RunArcport5(int argc, char** argv) {
   TProgramOptions cli("arcport5", "[OPTION]... QUELLVERZEICHNIS ZIELDATENBANK",
-                      "Konvertiert ein Archiv der Version 5 (Verzeichnis mit Paradox-Tabellen) "
-                      "in die vorhandene\nArchivdatenbank der Version 6. Das Protokoll steht "
-                      "danach neben der Zieldatenbank\n(gleicher Name, Endung .log); ein "
-                      "früheres Protokoll bleibt als NAME.1.log, NAME.2.log, ...\n"
-                      "erhalten. Optionen stehen vor den beiden Argumenten.");
+                      "Konvertiert ein Archiv der Version 5 (Verzeichnis mit Paradox-Tabellen)\n"
+                      "in die vorhandene Archivdatenbank der Version 6. Das Protokoll steht\n"
+                      "danach neben der Zieldatenbank (gleicher Name, Endung .log); ein\n"
+                      "früheres Protokoll bleibt als NAME.1.log, NAME.2.log, ... erhalten.\n"
+                      "Optionen stehen vor den beiden Argumenten.");
   cli.AddFlag("exit-status", 0,
-              "Ausgang als Status: 0 konvertiert, 1 fehlgeschlagen, 2 abgewiesen,\n"
-              "130/143 durch SIGINT/SIGTERM abgebrochen")
+              "Ausgang als Status: 0 konvertiert, 1 fehlgeschlagen,\n"
+              "2 abgewiesen, 130/143 durch SIGINT/SIGTERM abgebrochen")
       .AddFlag("check", 0,
-               "prüft Quelle und Ziel vollständig und meldet, was die Konvertierung\n"
-               "tun würde; schreibt nichts")
+               "prüft Quelle und Ziel vollständig und meldet, was die\n"
+               "Konvertierung tun würde; schreibt nichts")
       .SetEpilog(
           "Ohne --exit-status ist der Status immer 0 (der Aufrufer liest das Protokoll).\n"
           "Kann das Protokoll nicht geschrieben werden, steht es vollständig auf der\n"
