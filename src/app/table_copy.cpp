@@ -27,10 +27,22 @@ namespace {
 // committed when the copy ends, also by an exception.
 class TCopyTransactions {
  public:
-  explicit TCopyTransactions(TConnection& connection) : FConnection(connection) { Begin(); }
+  // `table` is what the status line shows, `countedAs` the legacy table
+  // whose row count is its total.
+  TCopyTransactions(TConnection& connection, TFormArcport5Main& form, const std::string& table,
+                    const std::string& countedAs)
+      : FConnection(connection), FForm(form) {
+    FForm.BeginTableCopy(table, countedAs);
+    Begin();
+  }
 
-  // After each row: closes the batch when its time is up.
+  // After each row: counts it; closes the batch when its time is up. When the
+  // run was asked to stop, commits the rows so far and ends the copy.
   void RowDone() {
+    if (FForm.TableRowDone()) {
+      FScope->Finish();
+      FForm.CheckStop();
+    }
     if (++FRows % kCheckEveryRows != 0) return;
     if (std::chrono::steady_clock::now() - FBegun < kBatchTime) return;
     try {
@@ -59,6 +71,7 @@ class TCopyTransactions {
   }
 
   TConnection& FConnection;
+  TFormArcport5Main& FForm;
   std::unique_ptr<TBulkScope> FScope;
   std::chrono::steady_clock::time_point FBegun;
   long FRows = 0;
@@ -121,7 +134,7 @@ int TFormArcport5Main::CopyTable(const std::string& tableName) {
   TField* todoGuid = SameText(tableName, "TODO") ? AdoQueryDst->FindField("TODOGUID") : nullptr;
   const TRecordCopyMap map(*BdeQuerySrc, *AdoQueryDst);
   int count = 0;
-  TCopyTransactions transactions(TargetConnection(*AdoQueryDst));
+  TCopyTransactions transactions(TargetConnection(*AdoQueryDst), *this, tableName, tableName);
   while (!BdeQuerySrc->Eof()) {
     try {
       AdoQueryDst->Append();
@@ -160,7 +173,7 @@ void TFormArcport5Main::CopyDocuments() {
   int count = 0;
   // A row that cannot be posted ends the copy (and the conversion); every
   // row posted before it is committed on the way out.
-  TCopyTransactions transactions(TargetConnection(*AdoQueryDst));
+  TCopyTransactions transactions(TargetConnection(*AdoQueryDst), *this, "DOCUMENT", "DOCUMENT");
   while (!BdeQuerySrc->Eof()) {
     AdoQueryDst->Append();
     CopyRecordFields(*BdeQuerySrc, map);
@@ -205,7 +218,7 @@ void TFormArcport5Main::MoveRtfTexts() {
   }
   // A legacy DOCBLOBS without RTFTEXT is a damaged archive: it raises here.
   const TParadoxField& rtf = BdeQuerySrc->FieldByName("RTFTEXT");
-  TCopyTransactions transactions(target);
+  TCopyTransactions transactions(target, *this, "RTFTEXT", sourceHasRtf ? "DOCUMENT" : "DOCBLOBS");
   while (!BdeQuerySrc->Eof()) {
     if (!IsFieldEmpty(&rtf)) {
       try {

@@ -141,6 +141,16 @@ TEST(PxDumpCommand, ExitCodesAndMessages) {
   EXPECT_EQ(r.Status, 1);
   EXPECT_NE(r.Err.find("/nonexistent dir"), std::string::npos) << r.Err;
 
+  // A folder without tables is not "an archive with no rows".
+  test::TTempDir empty;
+  test::WriteFile(empty / "notes.txt", "no tables here");
+  r = RunPxDump("'" + empty.Path() + "'");
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_EQ(r.Out, "");
+  EXPECT_NE(r.Err.find("\"" + empty.Path() + "\" gibt es keine Paradox-Tabellen"),
+            std::string::npos)
+      << r.Err;
+
   r = RunPxDump("--keep-going '" + Samples("paradoxreader-java") + "' MEMBRE");
   EXPECT_EQ(r.Status, 3);
   EXPECT_EQ(r.Out, test::ReadFile(Samples("expected/paradoxreader-java/MEMBRE.DB.csv")));
