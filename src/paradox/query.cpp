@@ -187,6 +187,15 @@ std::string TParadoxField::AsString() const {
   }
 }
 
+std::string TParadoxField::AsText() const {
+  if (!FDef || FDef->Code != pxBlob || IsNull()) return AsString();
+  std::string raw;
+  ReadBlob(Bytes(), raw);
+  std::string out;
+  FOwner->FTable->Decoder().Decode(raw, out);
+  return out;
+}
+
 int64_t TParadoxField::AsLargeInt() const {
   if (!FDef) {
     FOwner->CurrentRecord();

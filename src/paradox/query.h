@@ -83,6 +83,10 @@ class TParadoxField {
   // "YYYY-MM-DD", Time "hh:mm:ss[.zzz]", Timestamp "YYYY-MM-DD hh:mm:ss[.zzz]".
   // Logical "T" or "F". Blob, OLE, Graphic and Bytes: the raw bytes.
   std::string AsString() const;
+  // AsString, except that a Blob is decoded from the table's code page as a
+  // memo is: legacy archives kept texts (RTF above all) in Blob fields, and
+  // their bytes must not travel on undecoded into a text column.
+  std::string AsText() const;
   // Integers as they are; Number, Currency and BCD rounded; Logical 1/0; text
   // parsed as a decimal integer. NULL gives 0. Raises EParadoxError for a text
   // that is no integer, a value out of range or a type without numbers.

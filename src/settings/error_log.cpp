@@ -62,6 +62,19 @@ std::string ErrorLogFileName() {
   return ProgramDir + "Error.log";
 }
 
+namespace {
+
+void TextFileNotice(const std::string& message) {
+  WriteErrorLog(message);
+}
+
+// Text files read below the settings layer (side files of an archive,
+// settings files) report what their reading changed into this log.
+[[maybe_unused]] const bool gTextFileNoticeInstalled =
+    (SetTextFileNoticeHandler(&TextFileNotice), true);
+
+}  // namespace
+
 void WriteErrorLog(const std::string& message) noexcept {
   try {
     std::lock_guard<std::mutex> guard(LogLock());

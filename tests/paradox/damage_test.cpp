@@ -175,6 +175,7 @@ const TDamage kDamages[] = {
 class Damage : public ::testing::TestWithParam<TDamage> {};
 
 TEST_P(Damage, IsReportedWithFileAndFault) {
+  DK_SKIP_WITHOUT_SHARED_SAMPLES();
   const TDamage& d = GetParam();
   test::TTempDir dir;
   CopyTable(d.Dir, d.Table, dir.Path());
@@ -196,6 +197,7 @@ INSTANTIATE_TEST_SUITE_P(Tables, Damage, ::testing::ValuesIn(kDamages),
                          [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(Damage, NotATable) {
+  DK_SKIP_WITHOUT_SHARED_SAMPLES();
   test::TTempDir dir;
   fs::copy_file(Samples("onyx-jtech/db/ZTrackerSL.PX"), dir / "LOG.DB");
   test::WriteFile(dir / "EMPTY.DB", "");
@@ -218,6 +220,7 @@ TEST(Damage, NotATable) {
 }
 
 TEST(Damage, HeaderCountDifferingFromTheChainIsAWarning) {
+  DK_SKIP_WITHOUT_SHARED_SAMPLES();
   // The rows are where the chain says; a stale count in the header must not
   // hide or invent rows, but it is worth a note.
   test::TTempDir dir;
@@ -234,6 +237,7 @@ TEST(Damage, HeaderCountDifferingFromTheChainIsAWarning) {
 }
 
 TEST(Damage, EmptyLastBlockKeepsTheLastRowCurrent) {
+  DK_SKIP_WITHOUT_SHARED_SAMPLES();
   // ORDERS has 8 blocks in the chain 1..8; emptying the last one leaves the
   // rows of block 7 as the end, and the cursor must stay on the last of them.
   test::TTempDir dir;
@@ -254,6 +258,7 @@ TEST(Damage, EmptyLastBlockKeepsTheLastRowCurrent) {
 }
 
 TEST(Damage, MissingBlobFileOnlyMattersForValuesBeyondTheLeader) {
+  DK_SKIP_WITHOUT_SHARED_SAMPLES();
   test::TTempDir dir;
   CopyTable("pxlib", "TypSammlung", dir.Path());
   fs::remove(dir / "T.MB");
@@ -272,6 +277,7 @@ TEST(Damage, MissingBlobFileOnlyMattersForValuesBeyondTheLeader) {
 // Random damage: bytes of the header, the blocks and the .MB overwritten, and
 // files cut at random lengths. Reading must end in a value or EParadoxError.
 TEST(Damage, RandomBytesNeverCrash) {
+  DK_SKIP_WITHOUT_SHARED_SAMPLES();
   const std::pair<const char*, const char*> tables[] = {
       {"paradoxdriver/mtdemo", "KRENTAL"},  // level 3.0, unaligned header, 1 KiB blocks
       {"pxlib", "TypSammlung"},             // every type, memo in the .MB
