@@ -21,7 +21,8 @@
 // table, an encrypted table, a damaged header or block chain, an unknown code
 // page and any statement but the two above; First and Next fail at a block
 // that is damaged; reading a field fails for a memo or blob value that cannot
-// be read (a missing .MB, a pointer out of range).
+// be read (a missing, empty or headerless .MB, a pointer out of range), and
+// only that value: the rows and their other values still read.
 #pragma once
 
 #include <cstdint>
@@ -204,6 +205,7 @@ class TParadoxQuery {
   std::unique_ptr<TParadoxTableFile> FTable;
   std::string FBlobPath;
   std::unique_ptr<TParadoxBlobFile> FBlob;  // only for a table with memo or blob fields
+  std::string FBlobFault;                   // why the .MB beside the table cannot be used
   std::vector<std::unique_ptr<TParadoxField>> FFields;
   std::vector<std::string> FWarnings;
 };

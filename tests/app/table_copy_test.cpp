@@ -481,6 +481,8 @@ TEST_F(TableCopyTest, DamagedMemoFileIsNamedAndTakesNothingElse) {
   } cases[] = {
       {"missing", [](const std::string& mb) { fs::remove(mb); }, ".MB, und die fehlt"},
       {"cut", [](const std::string& mb) { fs::resize_file(mb, fs::file_size(mb) / 3); }, ".MB: "},
+      {"emptied", [](const std::string& mb) { fs::resize_file(mb, 0); },
+       ".MB: die Blob-Datei ist leer"},
       {"zeroed",
        [](const std::string& mb) { test::WriteFile(mb, std::string(fs::file_size(mb), '\0')); },
        ".MB: "},
