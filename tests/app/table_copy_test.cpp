@@ -557,6 +557,26 @@ TEST_F(TableCopyTest, DamagedMemoFileIsNamedAndTakesNothingElse) {
     ASSERT_NE(at, log.end());
     EXPECT_EQ(std::vector<std::string>(at, at + 3), end);
     EXPECT_EQ(log.size(), static_cast<size_t>(lost) + 6);
+
+    // The same for the other copies: the to-do notes of a damaged TODO.MB.
+    c.Damage(FSource + "/TODO.MB");
+    EXPECT_EQ(Form().CopyTable("TODO"), counts.Todo);
+    const std::vector<std::string> all = Log();
+    const std::vector<std::string> todo(all.begin() + static_cast<long>(log.size()), all.end());
+    ASSERT_GE(todo.size(), 3u);
+    EXPECT_EQ(todo.front(), "Daten übernehmen, Tabelle: TODO");
+    EXPECT_EQ(todo[1].rfind("Feld \"NOTES\" nicht übernommen: " + FSource + "/TODO", 0), 0u)
+        << todo[1];
+    EXPECT_NE(todo[1].find(std::string("TODO") + c.Fault), std::string::npos) << todo[1];
+    if (todo.size() == 4) {
+      EXPECT_TRUE(std::regex_match(
+          todo[2], std::regex("Feld \"NOTES\" in insgesamt [0-9]+ Datensätzen nicht übernommen")))
+          << todo[2];
+    }
+    EXPECT_LE(todo.size(), 4u);
+    EXPECT_EQ(todo.back(), std::to_string(counts.Todo) + " Datensätze bearbeitet");
+    EXPECT_EQ(Rows("SELECT COUNT(*) FROM TODO WHERE TODOGUID IS NULL"),
+              std::vector<std::string>{"0"});
   }
 }
 
