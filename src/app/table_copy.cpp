@@ -300,7 +300,8 @@ void TFormArcport5Main::MoveRtfTexts() {
   }
   // A legacy DOCBLOBS without RTFTEXT is a damaged archive: it raises here.
   const TParadoxField& rtf = BdeQuerySrc->FieldByName("RTFTEXT");
-  const TParadoxField& docId = BdeQuerySrc->FieldByName("DOCID");
+  // Without DOCID each text fails on its own, as its statement would.
+  const TParadoxField* const docId = BdeQuerySrc->FindField("DOCID");
   // The texts travel as bound values: an RTF text may hold any byte, a NUL
   // included, which no SQL literal carries. A text column gets the text
   // decoded (a legacy Blob in the table's code page); only a binary target
@@ -336,7 +337,7 @@ void TFormArcport5Main::MoveRtfTexts() {
     if (!rtf.IsNull() && (memoKind || !IsFieldEmpty(&rtf))) {
       try {
         textParam.Value = bytes ? ParadoxFieldValue(rtf) : TVariant(rtf.AsText());
-        idParam.Value = ParadoxFieldValue(docId);
+        idParam.Value = ParadoxFieldValue(docId ? *docId : BdeQuerySrc->FieldByName("DOCID"));
         statement.ExecSQL();
       } catch (const std::exception& e) {
         AddLog("*** RTF-Text konnte nicht kopiert werden ***");
