@@ -80,6 +80,15 @@ void WriteRecord(const TConfiguration* config, const std::string& message) noexc
   }
 }
 
+void TextFileNotice(const std::string& message) {
+  WriteErrorLog(message);
+}
+
+// Text files read below the settings layer (side files of an archive,
+// settings files) report what their reading changed into this log.
+[[maybe_unused]] const bool gTextFileNoticeInstalled =
+    (SetTextFileNoticeHandler(&TextFileNotice), true);
+
 }  // namespace
 
 std::string ErrorLogFileName() {

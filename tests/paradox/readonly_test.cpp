@@ -45,6 +45,7 @@ std::map<std::string, TFileState> Snapshot(const std::string& dir) {
 }
 
 TEST(ReadOnly, ListingDumpingAndCountingChangeNothing) {
+  DK_SKIP_WITHOUT_SHARED_SAMPLES();
   test::TTempDir dir;
   for (const char* sub : {"paradoxdriver/fields", "pxlib", "python-pxlib", "paradoxdriver/encrypt",
                           "paradoxreader-java"}) {
@@ -110,6 +111,7 @@ TRun RunPxDump(const std::string& args) {
 }
 
 TEST(PxDumpCommand, ExitCodesAndMessages) {
+  DK_SKIP_WITHOUT_SHARED_SAMPLES();
   const std::string fields = "'" + Samples("paradoxdriver/fields") + "'";
   TRun r = RunPxDump(fields);
   EXPECT_EQ(r.Status, 0);
