@@ -79,10 +79,13 @@ class Arcport5Run : public ::testing::Test {
   test::TTempDir FDir;
 };
 
+// Opened for writing, as the next program on the archive would: a run killed
+// in the middle of a commit leaves a hot journal that only a writer may roll
+// back, and a read-only reader would refuse the file instead.
 std::string Query(const std::string& db, const std::string& sql) {
   sqlite3* h = nullptr;
   std::string result;
-  if (sqlite3_open_v2(db.c_str(), &h, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+  if (sqlite3_open_v2(db.c_str(), &h, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
     sqlite3_stmt* stmt = nullptr;
     if (sqlite3_prepare_v2(h, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK &&
         sqlite3_step(stmt) == SQLITE_ROW && sqlite3_column_text(stmt, 0))
