@@ -101,6 +101,11 @@ void TDkArchive::DocBeforeEdit(TDataSet& dataSet) {
 // Document record rules
 
 void TDkArchive::DocBeforePost(TDataSet& dataSet) {
+  // A connection that reads in the middle of a result cannot wait for the
+  // write lock: SQLite refuses it at once while another connection (the
+  // index worker) commits. Ending the reads first lets the save wait its
+  // turn instead of failing.
+  EndDataSetReads();
   const TConfiguration* config = Configuration;
   IsNewDocument = IsFieldEmpty(dataSet.FieldByName("DOCID"));
   if (TField* guid = dataSet.FindField("DOCGUID"); guid && IsFieldEmpty(guid))
@@ -217,6 +222,7 @@ bool TDkArchive::MayDeleteDocument() {
 }
 
 void TDkArchive::DocBeforeDelete(TDataSet& dataSet) {
+  EndDataSetReads();  // see DocBeforePost
   if (!MayDeleteDocument()) {
     const std::string name = dataSet.FieldByName("NAME").AsString();
     ShowError("'" + ReplaceAll(name, "'", "''") +
@@ -253,6 +259,7 @@ void TDkArchive::AddProtocol(int docId, const std::string& text) {
 }
 
 void TDkArchive::TodoBeforePost(TDataSet& dataSet) {
+  EndDataSetReads();  // see DocBeforePost
   SetUpdateCriteriaKey(dataSet);
   if (IsFieldEmpty(dataSet.FieldByName("TODOID")))
     dataSet.FieldByName("TODOID").SetAsInteger(GetNextID("TODOID"));

@@ -33,6 +33,7 @@ class FtiTest : public ArchiveTest {
     AddType("Brief", "D", "doc");
     AddType("Notiz", "O", "");
     Fti = Archive->FullTextRetrieval();
+    FLogStart = ErrorLog().size();
   }
   ~FtiTest() override {
     TUpdateFtiThread::RetryPause = std::chrono::milliseconds(150);
@@ -61,6 +62,9 @@ class FtiTest : public ArchiveTest {
 
   void Wait() { Fti->WaitForWorker(); }
 
+  // What the error log received since the fixture opened the archive.
+  std::string NewLog() const { return ErrorLog().substr(FLogStart); }
+
   // The document's index words, sorted.
   std::vector<std::string> Words(int docId) const {
     return Select(
@@ -84,6 +88,7 @@ class FtiTest : public ArchiveTest {
   void Release() { Archive->Connection().CommitTrans(); }
 
   TFullTextRetrieval* Fti = nullptr;
+  size_t FLogStart = 0;
 };
 
 }  // namespace dk::test
