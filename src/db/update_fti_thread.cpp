@@ -12,13 +12,11 @@
 #include "db/doc_database.h"
 #include "db/util/sql_util.h"
 #include "settings/error_log.h"
-#include "settings/messages.h"
 #include "ui/application.h"
 
 namespace dk {
 
 std::chrono::milliseconds TUpdateFtiThread::BatchTime{20};
-std::chrono::milliseconds TUpdateFtiThread::RetryPause{150};
 std::chrono::milliseconds TUpdateFtiThread::LockRetryPause{20};
 std::chrono::milliseconds TUpdateFtiThread::BusyWait{50};
 
@@ -31,13 +29,6 @@ bool IsLockConflict(const std::exception& e) {
   if (!provider) return false;
   const int primary = provider->NativeError() & 0xff;
   return primary == 5 /* busy */ || primary == 6 /* locked */;
-}
-
-// The statement's lines as the log shows them, each followed by CR LF.
-std::string LogSql(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& line : lines) text += line + "\r\n";
-  return text;
 }
 
 void LowerThreadPriority() {
@@ -73,9 +64,6 @@ TUpdateFtiThread::TUpdateFtiThread(TCustomDocDatabase& database, TFullTextRetrie
   FConnection->SetIsolationLevel(owner.IsolationLevel());
   FConnection->SetProvider(owner.Provider());
   FConnection->Open();
-  FQuery = std::make_unique<TQuery>();
-  FQuery->SetConnection(FConnection.get());
-  FQuery->SetCursorLocation(FConnection->CursorLocation());
   FThread = std::thread([this] { Execute(); });
 }
 
@@ -86,157 +74,149 @@ TUpdateFtiThread::~TUpdateFtiThread() {
 // ---------------------------------------------------------------------------
 // Statements
 
-void TUpdateFtiThread::Run(const std::vector<std::string>& lines) {
-  FQuery->Close();
-  FQuery->SQL().Clear();
-  for (const std::string& line : lines) FQuery->SQL().Add(line);
-  FQuery->ExecSQL();
+void TUpdateFtiThread::Prepare() {
+  if (FFindWord) return;
+  FFindWord = FConnection->Prepare("SELECT WORDID FROM FTIWORD WHERE WORD = :WORD");
+  FInsertWord = FConnection->Prepare("INSERT INTO FTIWORD (WORD,WORDID) VALUES (:WORD,:WORDID)");
+  FInsertPair = FConnection->Prepare("INSERT INTO FTIWID (WORDID,DOCID) VALUES (:WORDID,:DOCID)");
+  FDeletePair = FConnection->Prepare("DELETE FROM FTIWID WHERE WORDID=:WORDID AND DOCID=:DOCID");
+  FDeleteDocument = FConnection->Prepare("DELETE FROM FTIWID WHERE DocID=:DOCID");
+  FReadCounter = FConnection->Prepare("SELECT NEXTID FROM IDENTNO WHERE IDNAME = 'FTIWORDID'");
+  FUpdateCounter =
+      FConnection->Prepare("UPDATE IDENTNO SET NEXTID = :NEXTID WHERE IDNAME = 'FTIWORDID'");
+  FInsertCounter =
+      FConnection->Prepare("INSERT INTO IDENTNO (IDNAME,NEXTID) VALUES ('FTIWORDID',:NEXTID)");
+}
+
+void TUpdateFtiThread::Write(TProviderStatement& statement, const std::vector<TVariant>& values) {
+  statement.Reset();
+  for (size_t i = 0; i < values.size(); ++i) statement.Bind(static_cast<int>(i), values[i]);
+  FConnection->RunWrite(statement);
 }
 
 int TUpdateFtiThread::LookupWordId(const std::string& word) {
-  FQuery->Close();
-  FQuery->SQL().Clear();
-  FQuery->SQL().Add("SELECT WORDID FROM FTIWORD");
-  FQuery->SQL().Add("WHERE WORD = " + SqlQuoted(word));
-  FQuery->Open();
-  const int id = FQuery->IsEmpty() ? 0 : static_cast<int>(FQuery->Fields(0).AsInteger());
-  FQuery->Close();
+  if (auto it = FWordIds.find(word); it != FWordIds.end()) return it->second;
+  TProviderStatement& find = *FFindWord;
+  find.Reset();
+  find.Bind(0, TVariant(word));
+  int id = 0;
+  try {
+    if (find.Step()) {
+      TVariant value;
+      find.ReadValue(0, value);
+      id = static_cast<int>(value.IsNull() ? 0 : std::stoll(value.ToString()));
+    }
+  } catch (...) {
+    find.Reset();
+    throw;
+  }
+  find.Reset();
+  // Word rows are only ever added, never changed or removed: a number once
+  // read stays right.
+  if (id > 0) FWordIds.emplace(word, id);
   return id;
 }
 
 int TUpdateFtiThread::AllocateWordId() {
-  int result = -1;
-  int failures = 0;
-  TQuery& q = *FQuery;
-  auto cancelAndClose = [&] {
-    if (q.State() == dsEdit || q.State() == dsInsert) q.Cancel();
-    q.Close();
-  };
+  // The batch holds the write lock from its start to its commit, so the
+  // counter row is read once per batch and written back before the commit:
+  // nobody else can hand out a number in between.
+  if (!FCounterLoaded) {
+    TProviderStatement& read = *FReadCounter;
+    read.Reset();
+    FCounterExists = false;
+    FNextWordId = 1;
+    try {
+      if (read.Step()) {
+        TVariant value;
+        read.ReadValue(0, value);
+        FCounterExists = true;
+        FNextWordId = static_cast<int>(value.IsNull() ? 1 : std::stoll(value.ToString()));
+      }
+    } catch (...) {
+      read.Reset();
+      throw;
+    }
+    read.Reset();
+    FCounterLoaded = true;
+  }
+  FCounterDirty = true;
+  return FNextWordId++;
+}
+
+void TUpdateFtiThread::StoreWordCounter() {
+  if (!FCounterDirty) return;
+  const std::string next = " (NEXTID=" + std::to_string(FNextWordId) + ")";
   try {
-    q.Close();
-    q.SQL().Clear();
-    q.SQL().Add("SELECT * FROM IDENTNO");
-    q.SQL().Add("WHERE IDNAME = " + SqlQuoted("FTIWORDID"));
-    q.Open();
-    if (q.IsEmpty()) {
-      q.Append();
-      q.FieldByName("IDNAME").SetAsString("FTIWORDID");
-      result = 1;
-    } else {
-      while (q.State() != dsEdit) {
-        try {
-          q.Edit();
-          result = static_cast<int>(q.FieldByName("NEXTID").AsInteger());
-        } catch (const std::exception& e) {
-          if (IsLockConflict(e)) throw;
-          if (failures == 100) {
-            if (MsgKeyValueError("FTIWORDID", e.what()) != mrRetry) throw;
-            failures = 0;
-          }
-          ++failures;
-          std::this_thread::sleep_for(RetryPause);
-        }
-      }
-    }
-    q.FieldByName("NEXTID").SetAsInteger(static_cast<int64_t>(result) + 1);
-    int attempt = 0;
-    bool posted = false;
-    while (!posted && attempt < 100) {
-      ++attempt;
-      try {
-        q.Post();
-        posted = true;
-      } catch (const std::exception& e) {
-        if (IsLockConflict(e)) throw;
-        std::this_thread::sleep_for(RetryPause);
-      }
-    }
-    const std::string next = " (NEXTID=" + std::to_string(static_cast<int64_t>(result) + 1) + ")";
-    if (!posted) {
-      cancelAndClose();
-      ShowError(SaveErrorText("FTIWORDID", "IDENTNO") + next, 0);
-      return -1;
-    }
-    if (attempt > 1)
-      WriteErrorLog("Speichern von \"FTIWORDID\" in Tabelle \"IDENTNO\" war erst beim " +
-                    std::to_string(attempt) + "ten Versuch erfolgreich." + next);
-  } catch (...) {
-    cancelAndClose();
+    if (FCounterExists)
+      Write(*FUpdateCounter, {TVariant(FNextWordId)});
+    else
+      Write(*FInsertCounter, {TVariant(FNextWordId)});
+  } catch (const std::exception& e) {
+    if (IsLockConflict(e)) throw;
+    ShowError(SaveErrorText("FTIWORDID", "IDENTNO") + next, 0);
     throw;
   }
-  cancelAndClose();
-  return result;
+  FCounterDirty = false;
+  FCounterLoaded = false;
 }
 
 void TUpdateFtiThread::AddWord(const TUpdateFtiItem& job) {
   int id = LookupWordId(job.FWord);
   if (id <= 0) {
-    // At most a few rounds: a word number another client took in the
-    // meantime, or the word itself inserted by another client, is noticed
-    // by the failed insert and resolved here.
-    for (int round = 0;; ++round) {
-      id = AllocateWordId();
-      FQuery->Close();
-      if (id == -1) {
+    id = AllocateWordId();
+    const std::string insertText = "INSERT INTO FTIWORD\r\n(WORD,WORDID)\r\nVALUES (" +
+                                   SqlQuoted(job.FWord) + "," + std::to_string(id) + ")\r\n";
+    try {
+      Write(*FInsertWord, {TVariant(job.FWord), TVariant(id)});
+      FWordIds.emplace(job.FWord, id);
+      FBatchWords.push_back(job.FWord);
+    } catch (const EDatabaseError& e) {
+      if (IsLockConflict(e)) throw;
+      // A pair pointing at a number that belongs to another word (or to
+      // none) would file the document under the wrong word: the word
+      // inserted meanwhile by another client is used, else no pair is made.
+      WriteErrorLog(std::string(e.what()) + ", DocID=" + std::to_string(job.FDocID) +
+                    ", Wort=" + job.FWord + ", SQL.Text=" + insertText);
+      id = LookupWordId(job.FWord);
+      if (id <= 0) {
         WriteErrorLog("Wort " + job.FWord + " konnte für Dokument " + std::to_string(job.FDocID) +
                       " nicht indexiert werden.");
         return;
       }
-      const std::vector<std::string> insert = {
-          "INSERT INTO FTIWORD", "(WORD,WORDID)",
-          "VALUES (" + SqlQuoted(job.FWord) + "," + std::to_string(id) + ")"};
-      try {
-        Run(insert);
-        break;
-      } catch (const EDatabaseError& e) {
-        if (IsLockConflict(e)) throw;
-        // A pair pointing at a number that belongs to another word (or to
-        // none) would put the document under the wrong word: look again.
-        const int existing = LookupWordId(job.FWord);
-        if (existing > 0) {
-          id = existing;
-          break;
-        }
-        WriteErrorLog(std::string(e.what()) + ", DocID=" + std::to_string(job.FDocID) +
-                      ", Wort=" + job.FWord + ", SQL.Text=" + LogSql(insert));
-        if (round == 2) return;
-      }
     }
   }
-  const std::vector<std::string> pair = {
-      "INSERT INTO FTIWID", "(WORDID,DOCID)",
-      "VALUES (" + std::to_string(id) + "," + std::to_string(job.FDocID) + ")"};
   try {
-    Run(pair);
+    Write(*FInsertPair, {TVariant(id), TVariant(job.FDocID)});
   } catch (const EDatabaseError& e) {
     if (IsLockConflict(e)) throw;
     WriteErrorLog(std::string(e.what()) + ", DocID=" + std::to_string(job.FDocID) +
-                  ", Wort=" + job.FWord + ", SQL.Text=" + LogSql(pair));
+                  ", Wort=" + job.FWord + ", SQL.Text=INSERT INTO FTIWID\r\n(WORDID,DOCID)\r\n" +
+                  "VALUES (" + std::to_string(id) + "," + std::to_string(job.FDocID) + ")\r\n");
   }
 }
 
 void TUpdateFtiThread::DeleteWord(const TUpdateFtiItem& job) {
   const int id = LookupWordId(job.FWord);
-  const std::vector<std::string> sql = {"DELETE FROM FTIWID WHERE WORDID=" + std::to_string(id) +
-                                        " AND DOCID=" + std::to_string(job.FDocID)};
   try {
-    Run(sql);
+    Write(*FDeletePair, {TVariant(id), TVariant(job.FDocID)});
   } catch (const EDatabaseError& e) {
     if (IsLockConflict(e)) throw;
-    WriteErrorLog(std::string(e.what()) + ", deleting \"" + job.FWord + "\", DocID=" +
-                  std::to_string(job.FDocID) + ", from table FTIWID, SQL.Text=" + LogSql(sql));
+    WriteErrorLog(std::string(e.what()) + ", deleting \"" + job.FWord +
+                  "\", DocID=" + std::to_string(job.FDocID) +
+                  ", from table FTIWID, SQL.Text=DELETE FROM FTIWID WHERE WORDID=" +
+                  std::to_string(id) + " AND DOCID=" + std::to_string(job.FDocID) + "\r\n");
   }
 }
 
 void TUpdateFtiThread::DeleteDocumentWords(const TUpdateFtiItem& job) {
-  const std::vector<std::string> sql = {"DELETE FROM FTIWID",
-                                        "WHERE DocID=" + std::to_string(job.FDocID)};
   try {
-    Run(sql);
+    Write(*FDeleteDocument, {TVariant(job.FDocID)});
   } catch (const EDatabaseError& e) {
     if (IsLockConflict(e)) throw;
     WriteErrorLog(std::string(e.what()) + ", deleting all DocID=" + std::to_string(job.FDocID) +
-                  ", from table FTIWID, SQL.Text=" + LogSql(sql));
+                  ", from table FTIWID, SQL.Text=DELETE FROM FTIWID\r\nWHERE DocID=" +
+                  std::to_string(job.FDocID) + "\r\n");
   }
 }
 
@@ -268,7 +248,9 @@ bool TUpdateFtiThread::ApplyBatch(std::vector<std::unique_ptr<TUpdateFtiItem>>& 
   // Jobs taken and applied in this attempt are kept until the commit, so
   // that a rolled-back attempt applies them again.
   const auto start = std::chrono::steady_clock::now();
+  Prepare();
   FConnection->BeginTrans();
+  FBatchWords.clear();
   try {
     for (const auto& job : batch) Apply(*job);
     more = true;
@@ -285,21 +267,34 @@ bool TUpdateFtiThread::ApplyBatch(std::vector<std::unique_ptr<TUpdateFtiItem>>& 
       FQueueCounts.push_back(count);
       Apply(*batch.back());
     }
+    try {
+      StoreWordCounter();
+    } catch (const std::exception& e) {
+      if (IsLockConflict(e)) throw ELockConflict{std::current_exception()};
+      throw;
+    }
     FConnection->CommitTrans();
+    FBatchWords.clear();
     return true;
   } catch (const ELockConflict&) {
-    try {
-      if (FConnection->InTransaction()) FConnection->RollbackTrans();
-    } catch (...) {
-    }
+    Rollback();
     return false;
   } catch (...) {
-    try {
-      if (FConnection->InTransaction()) FConnection->RollbackTrans();
-    } catch (...) {
-    }
+    Rollback();
     throw;
   }
+}
+
+void TUpdateFtiThread::Rollback() {
+  try {
+    if (FConnection->InTransaction()) FConnection->RollbackTrans();
+  } catch (...) {
+  }
+  // What the batch wrote is gone: its new words and its counter reading.
+  for (const std::string& word : FBatchWords) FWordIds.erase(word);
+  FBatchWords.clear();
+  FCounterLoaded = false;
+  FCounterDirty = false;
 }
 
 void TUpdateFtiThread::Execute() {
@@ -376,8 +371,10 @@ void TUpdateFtiThread::ReportProgress() {
 }
 
 void TUpdateFtiThread::ReleaseConnection() {
+  for (auto* statement : {&FFindWord, &FInsertWord, &FInsertPair, &FDeletePair, &FDeleteDocument,
+                          &FReadCounter, &FUpdateCounter, &FInsertCounter})
+    statement->reset();
   try {
-    FQuery->Close();
     FConnection->Close();
   } catch (...) {
   }

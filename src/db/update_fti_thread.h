@@ -2,8 +2,10 @@
 // on a connection of its own, one step below normal priority, and ends when
 // the queue is empty.
 //
-// Jobs are applied strictly in queue order. Each job is a few short
-// statements (two for a known word, five for a new one). The worker groups
+// Jobs are applied strictly in queue order. Each job is one or two short
+// prepared statements; a new word also takes a number from the counter row
+// FTIWORDID, which each batch reads once and stores before it commits. The
+// worker groups
 // consecutive jobs into one transaction of at most BatchTime, so that the
 // tables are written at the speed of the engine rather than of one commit per
 // statement, while the main thread's own writes never wait longer than one
@@ -31,10 +33,12 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "data/connection.h"
-#include "data/query.h"
+#include "data/provider.h"
+#include "data/variant.h"
 #include "db/full_text_retrieval.h"
 
 namespace dk {
@@ -60,16 +64,16 @@ class TUpdateFtiThread {
   void AddWord(const TUpdateFtiItem& job);
   void DeleteWord(const TUpdateFtiItem& job);
   void DeleteDocumentWords(const TUpdateFtiItem& job);
-  // The next word number from the counter row FTIWORDID (created with NEXTID
-  // 2 when missing, handing out 1), or -1 when it cannot be stored.
+  // The next word number from the counter row FTIWORDID (handing out 1 when
+  // the row is missing), read once per batch; the batch stores the counter
+  // before it commits.
   int AllocateWordId();
 
   // Tuning, set before a worker starts. BatchTime: the longest a batch
-  // holds the write lock; RetryPause: spacing of the counter row's retries;
-  // LockRetryPause: the pause before a locked batch is tried again;
+  // holds the write lock; LockRetryPause: the pause before a locked batch is
+  // tried again;
   // BusyWait: how long SQLite waits for a lock within one attempt.
   static std::chrono::milliseconds BatchTime;
-  static std::chrono::milliseconds RetryPause;
   static std::chrono::milliseconds LockRetryPause;
   static std::chrono::milliseconds BusyWait;
 
@@ -77,17 +81,28 @@ class TUpdateFtiThread {
   void Execute();
   bool ApplyBatch(std::vector<std::unique_ptr<TUpdateFtiItem>>& batch, bool& more);
   void Apply(const TUpdateFtiItem& job);
+  void Rollback();
   // On the main thread: the owner's progress event with the current values.
   void ReportProgress();
   void ReleaseConnection();
+  void Prepare();
+  void Write(TProviderStatement& statement, const std::vector<TVariant>& values);
   int LookupWordId(const std::string& word);
-  void Run(const std::vector<std::string>& lines);
+  void StoreWordCounter();
 
   TCustomDocDatabase& FDatabase;
   TFullTextRetrieval& FIndexer;
   TFtiJobQueue& FJobQueue;
   std::unique_ptr<TConnection> FConnection;
-  std::unique_ptr<TQuery> FQuery;
+  // The worker's statements, prepared once on its connection.
+  std::unique_ptr<TProviderStatement> FFindWord, FInsertWord, FInsertPair, FDeletePair,
+      FDeleteDocument, FReadCounter, FUpdateCounter, FInsertCounter;
+  // Word numbers known to this worker; those the current batch inserted
+  // leave again when it is rolled back.
+  std::unordered_map<std::string, int> FWordIds;
+  std::vector<std::string> FBatchWords;
+  bool FCounterLoaded = false, FCounterExists = false, FCounterDirty = false;
+  int FNextWordId = 1;
   int FQueueCount = 0;
   // The queue length at the take of each job of the current batch.
   std::vector<int> FQueueCounts;

@@ -22,7 +22,6 @@ class FtiTest : public ArchiveTest {
   FtiTest() {
     // The product's pauses, shortened: the behaviour stays, the tests run
     // faster.
-    TUpdateFtiThread::RetryPause = std::chrono::milliseconds(1);
     TUpdateFtiThread::LockRetryPause = std::chrono::milliseconds(5);
     FConfig->DefaultFilePath = FDir / "docs/";
     FConfig->DefaultFileName = "";
@@ -35,10 +34,7 @@ class FtiTest : public ArchiveTest {
     Fti = Archive->FullTextRetrieval();
     FLogStart = ErrorLog().size();
   }
-  ~FtiTest() override {
-    TUpdateFtiThread::RetryPause = std::chrono::milliseconds(150);
-    TUpdateFtiThread::LockRetryPause = std::chrono::milliseconds(20);
-  }
+  ~FtiTest() override { TUpdateFtiThread::LockRetryPause = std::chrono::milliseconds(20); }
 
   // Appends a document with the given column texts (FILENAME empty unless
   // given) and saves it; returns its DOCID.
