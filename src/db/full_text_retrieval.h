@@ -160,8 +160,8 @@ class TFullTextRetrieval {
   // End notification of the worker, on the main thread.
   void WorkerTerminated();
 
-  // The rules in force; read from the configuration by every operation that
-  // splits words, replaced here by tests.
+  // The rules in force: read from the configuration by every operation that
+  // splits words, unless SetRules fixed them for this indexer.
   TFtiWordRules Rules() const;
   void SetRules(const TFtiWordRules& rules);
 
