@@ -22,6 +22,7 @@ base="${1:-$(git merge-base HEAD main)}"
 base="$(git rev-parse --verify "$base^{commit}")"
 tmp="${TMPDIR:-/tmp}"
 basetree="${BASE_TREE:-$tmp/arcport5-base-${base:0:12}}"
+[ -z "${BASE_TREE:-}" ] || base="$(git -C "$BASE_TREE" rev-parse HEAD)"
 work="$(mktemp -d "$tmp/arcport5-compare.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 
