@@ -1,6 +1,5 @@
 #include "app/main_window.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -9,6 +8,7 @@
 #include "app/run_log.h"
 #include "app/stop_signal.h"
 #include "app/target_probe.h"
+#include "sys/file_paths.h"
 #include "sys/program_options.h"
 #include "ui/message_box.h"
 #include "ui/terminal_view.h"
@@ -16,16 +16,6 @@
 namespace dk {
 
 namespace {
-
-bool DirectoryExists(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool FileExists(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-}
 
 // The folder a file lies in, as a path that ends with "/".
 std::string FolderOf(const std::string& path) {

@@ -146,8 +146,22 @@ class TFormArcport5Main : public TForm {
   bool RunPending() const { return FRunPending; }
 
  private:
-  // The twelve stages of the conversion.
+  // The stages of the conversion, one after the other (the functions below).
   void RunStages();
+  // The stages of the run, in the order RunStages runs them, with a look for
+  // a stop request between them.
+  void StartLog();
+  void CountSourceRows();
+  void OpenTarget();
+  void OpenSource();
+  void AddMissingDocumentColumns();
+  void ImportFieldDescriptions();
+  void AddStoredFieldDefinitions();
+  void MarkRequiredFields();
+  void CopyLayout();
+  void LoadPickLists();
+  void CopyData();
+  void FinishTarget();
   // The checks of the target that must pass before it is opened: a lock held
   // by another program, a SQLite file without the archive tables, an archive
   // converted before. Raises with a message that names the cause.

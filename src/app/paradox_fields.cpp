@@ -1,33 +1,8 @@
 #include "app/paradox_fields.h"
 
 #include <exception>
-#include <type_traits>
-#include <variant>
-
-#include "data/date_time.h"
 
 namespace dk {
-
-TVariant ParadoxFieldValue(const TParadoxField& field) {
-  return std::visit(
-      [](auto&& v) -> TVariant {
-        using V = std::decay_t<decltype(v)>;
-        if constexpr (std::is_same_v<V, std::monostate>) {
-          return TVariant();
-        } else if constexpr (std::is_same_v<V, bool> || std::is_same_v<V, double>) {
-          return TVariant(v);
-        } else if constexpr (std::is_same_v<V, int64_t>) {
-          return TVariant(static_cast<long long>(v));
-        } else if constexpr (std::is_same_v<V, TPxDateTime>) {
-          return TVariant(TDateTime::FromDays(v.Value));
-        } else if constexpr (std::is_same_v<V, std::string>) {
-          return TVariant(std::move(v));
-        } else {
-          return TVariant::Bytes(std::string(v.begin(), v.end()));
-        }
-      },
-      field.Value());
-}
 
 void AssignFieldValue(TField& target, const TParadoxField& source) {
   switch (source.DataType()) {
@@ -50,10 +25,10 @@ void AssignFieldValue(TField& target, const TParadoxField& source) {
           target.SetAsString(source.AsText());
         return;
       }
-      target.SetAsVariant(ParadoxFieldValue(source));
+      target.SetAsVariant(source.Value());
       return;
     default:
-      target.SetAsVariant(ParadoxFieldValue(source));
+      target.SetAsVariant(source.Value());
   }
 }
 

@@ -11,7 +11,6 @@
 #include "app/target_probe.h"
 #include "db/appl_database.h"
 #include "db/archive.h"
-#include "db/db_fields.h"
 #include "db/util/sql_util.h"
 #include "settings/configuration.h"
 #include "settings/error_log.h"
@@ -28,32 +27,6 @@ namespace dk {
 
 namespace {
 
-// The legacy document columns that change their names on the way, in the
-// order the field definitions are renamed.
-struct TRenamedColumn {
-  const char* Legacy;
-  const char* Target;
-};
-constexpr std::array<TRenamedColumn, 3> kRenamedColumns{{
-    {"NUMBER", "DOCNO"},
-    {"NOTE", "NOTES"},
-    {"NAMES", "MYNAMES"},
-}};
-
-// The legacy name of a renamed target column, or "".
-std::string LegacyNameOf(std::string_view target) {
-  for (const auto& r : kRenamedColumns)
-    if (SameText(target, r.Target)) return r.Legacy;
-  return std::string();
-}
-
-// The target name of a legacy column name, or "".
-std::string TargetNameOf(std::string_view legacy) {
-  for (const auto& r : kRenamedColumns)
-    if (SameText(legacy, r.Legacy)) return r.Target;
-  return std::string();
-}
-
 // The legacy tables whose rows make up the progress budget, in counting order.
 constexpr std::array<const char*, 8> kCountedTables{"DOCUMENT", "DOCBLOBS", "IDENTNO", "DOCVERS",
                                                     "TODO",     "DOCPRTCL", "FTIWORD", "FTIWID"};
@@ -63,23 +36,6 @@ constexpr std::array<const char*, 5> kCopiedTables{"DOCVERS", "TODO", "DOCPRTCL"
                                                    "FTIWID"};
 
 constexpr const char* kSupportKey = "SOFTWARE\\Tesmarin\\Dokalon Pro\\Settings";
-
-// Finds `pattern` (ASCII) in `line` ignoring the case of ASCII letters.
-size_t FindAsciiIgnoringCase(std::string_view line, std::string_view pattern) {
-  if (pattern.empty() || line.size() < pattern.size()) return std::string_view::npos;
-  for (size_t i = 0; i + pattern.size() <= line.size(); ++i) {
-    size_t k = 0;
-    while (k < pattern.size()) {
-      char a = line[i + k], b = pattern[k];
-      if (a >= 'a' && a <= 'z') a = static_cast<char>(a - 32);
-      if (b >= 'a' && b <= 'z') b = static_cast<char>(b - 32);
-      if (a != b) break;
-      ++k;
-    }
-    if (k == pattern.size()) return i;
-  }
-  return std::string_view::npos;
-}
 
 std::string ReadBytes(const std::string& fileName) {
   std::ifstream in(fileName, std::ios::binary);
@@ -106,7 +62,8 @@ std::string RewriteLayoutLine(std::string line) {
       {",Doc,NAMES,", ",Doc,MYNAMES,"},
   }};
   for (const auto& [from, to] : kLayoutRenames) {
-    const size_t hit = FindAsciiIgnoringCase(line, from);
+    // Byte for byte: AsciiUpper keeps every position.
+    const size_t hit = AsciiUpper(line).find(AsciiUpper(from));
     if (hit != std::string::npos) line.replace(hit, std::string_view(from).size(), to);
   }
   return line;
@@ -197,14 +154,35 @@ void TFormArcport5Main::ConvertArchive() {
 }
 
 void TFormArcport5Main::RunStages() {
-  TDkArchive& archive = *DkArchiveDst;
+  StartLog();
+  CountSourceRows();
+  CheckStop();
+  OpenTarget();
+  OpenSource();
+  CheckStop();
+  AddMissingDocumentColumns();
+  CheckStop();
+  ImportFieldDescriptions();
+  AddStoredFieldDefinitions();
+  MarkRequiredFields();
+  CheckStop();
+  CopyLayout();
+  CheckStop();
+  LoadPickLists();
+  CheckStop();
+  CopyData();
+  CheckStop();
+  FinishTarget();
+}
 
-  // 1. Start.
+void TFormArcport5Main::StartLog() {
   AddLog(GetLogStamp() + " Konvertiere altes Archiv " + FSourceDir + " nach " + FTargetDb);
   AddLog("Ermittle Datensatzanzahl der Quelle...");
   Application->ProcessMessages();
+}
 
-  // 2. Progress budget: the legacy rows plus the fixed advances of the stages.
+// The progress budget: the legacy rows plus the fixed advances of the stages.
+void TFormArcport5Main::CountSourceRows() {
   int budget = 30;
   for (const char* table : kCountedTables) {
     const int count = GetRecordCount(table);
@@ -212,29 +190,32 @@ void TFormArcport5Main::RunStages() {
     budget += count;
   }
   ProgressBar->SetMax(budget);
-  CheckStop();
+}
 
-  // 3. Target.
+void TFormArcport5Main::OpenTarget() {
+  TDkArchive& archive = *DkArchiveDst;
   AddLog("öffne " + FTargetDb);
   CheckTargetBeforeOpen();
   archive.SetDatabaseName(FTargetDb);
   archive.Open();
   ProgressBar->StepBy(5);
   archive.RefreshQueryDoc();
+}
 
-  // 4. Source.
+void TFormArcport5Main::OpenSource() {
   AddLog("öffne document.db");
   BdeQuerySrc->Close();
   BdeQuerySrc->SetDatabaseName(FSourceDir);
   BdeQuerySrc->SetSQL("SELECT * FROM DOCUMENT");
   BdeQuerySrc->Open();
   ProgressBar->StepBy(5);
+}
 
-  CheckStop();
-
-  // 5. The legacy document columns the target lacks. NAMES is tested under
-  // its legacy name and added as MYNAMES even when the target has that
-  // column; the database then rejects the statement and the run ends.
+// The legacy document columns the target lacks. NAMES is tested under its
+// legacy name and added as MYNAMES even when the target has that column; the
+// database then rejects the statement and the run ends.
+void TFormArcport5Main::AddMissingDocumentColumns() {
+  TDkArchive& archive = *DkArchiveDst;
   AddLog("nicht-Standard Datenfelder...");
   TConnection& connection = archive.Connection();
   for (int i = 0; i < BdeQuerySrc->FieldCount(); ++i) {
@@ -252,56 +233,10 @@ void TFormArcport5Main::RunStages() {
   }
   ProgressBar->StepBy(5);
   archive.RefreshQueryDoc();
+}
 
-  CheckStop();
-
-  // 6. Field descriptions, then the renames.
-  TDkDBFields& fields = *archive.DBFields();
-  const std::string fldPath = FindFileIgnoringCase(FSourceDir, "document.fld");
-  AddLog("Feldbeschreibungen importieren..." + fldPath);
-  fields.ImportFromFile(fldPath);
-  for (const auto& r : kRenamedColumns) {
-    if (TDkDBField* def = fields.Find(r.Legacy)) {
-      fields.AddCopy(*def, r.Target);
-      fields.Delete(r.Legacy, false);
-    }
-  }
-  ProgressBar->StepBy(5);
-
-  // 7. Definitions of columns the description file does not cover.
-  {
-    TDkDBFields stored(archive);
-    stored.LoadFromDb();
-    TQuery& doc = *archive.DocQuery();
-    for (int i = 0; i < doc.FieldCount(); ++i) {
-      const std::string name = AsciiUpper(doc.Fields(i).FieldName());
-      if (fields.Find(name)) continue;
-      if (const TDkDBField* def = stored.Find(name)) fields.AddCopy(*def);
-    }
-  }
-  ProgressBar->StepBy(1);
-
-  // 8. Required fields. A line naming a legacy column marks its successor.
-  const std::string reqPath = FindSupportFile("reqfield.itm", FSourceDir);
-  if (FileExists(reqPath)) {
-    TStringList lines;
-    lines.LoadFromFile(reqPath);
-    for (const std::string& line : lines.Items()) {
-      TDkDBField* def = fields.Find(line);
-      if (!def) {
-        const std::string successor = TargetNameOf(line);
-        if (!successor.empty()) def = fields.Find(successor);
-      }
-      if (def) def->AllowEmpty = false;
-    }
-  } else {
-    AddLog("*** Pflichtfeld-Definitionen konnten nicht übernommen werden ***");
-  }
-  ProgressBar->StepBy(5);
-
-  CheckStop();
-
-  // 9. Layout.
+void TFormArcport5Main::CopyLayout() {
+  TDkArchive& archive = *DkArchiveDst;
   const std::string layoutsDir = GetLayoutsDir();
   if (!DirectoryExists(layoutsDir)) ForceDirectories(layoutsDir);
   std::string layout = layoutsDir + ChangeFileExt(ExtractFileName(archive.DatabaseName()), ".lay");
@@ -312,57 +247,18 @@ void TFormArcport5Main::RunStages() {
     archive.WriteOption("LayoutFile", layout);
     RewriteLayoutFile(layout);
   }
+}
 
-  CheckStop();
-
-  // 10. Pick lists. A renamed field finds its local list under the legacy
-  // name first (NAMES.itm for MYNAMES), then under the new one.
-  for (int i = 0; i < fields.Count(); ++i) {
-    TDkDBField& def = fields.Items(i);
-    if (!def.HasItemList()) continue;
-    std::string local;
-    const std::string legacy = LegacyNameOf(def.FieldName);
-    if (!legacy.empty()) local = FindFileIgnoringCase(FSourceDir, legacy + ".itm");
-    if (local.empty() || !FileExists(local))
-      local = FindFileIgnoringCase(FSourceDir, def.FieldName + ".itm");
-    if (FileExists(local)) {
-      def.GlobalList = false;
-      def.Items.LoadFromFile(local);
-    } else {
-      def.GlobalList = true;
-      def.LoadPickItems();
-      const std::string supportList = FindSupportFile(def.FieldName + ".itm", FSourceDir);
-      if (FileExists(supportList)) {
-        const bool updateList = def.UpdateList;
-        def.UpdateList = true;
-        try {
-          TStringList lines;
-          lines.LoadFromFile(supportList);
-          for (const std::string& line : lines.Items()) def.AddItemToPickList(line, false);
-        } catch (...) {
-          def.UpdateList = updateList;
-          throw;
-        }
-        def.UpdateList = updateList;
-      }
-    }
-    def.SavePickItems();
-  }
-  fields.SaveAll(connection);
-  ProgressBar->StepBy(5);
-
-  CheckStop();
-
-  // 11. Data.
-  AdoQueryDst->SetConnection(&connection);
+void TFormArcport5Main::CopyData() {
+  AdoQueryDst->SetConnection(&DkArchiveDst->Connection());
   AddLog("Daten kopieren");
   CopyDocuments();
   MoveRtfTexts();
   for (const char* table : kCopiedTables) CopyTable(table);
+}
 
-  CheckStop();
-
-  // 12. Close down.
+void TFormArcport5Main::FinishTarget() {
+  TDkArchive& archive = *DkArchiveDst;
   AdoQueryDst->Close();
   archive.SyncIDCounters();
   AddLog("Import/Konvertierung abgeschlossen");

@@ -349,8 +349,8 @@ void TFormArcport5Main::MoveRtfTexts() {
   while (!BdeQuerySrc->Eof()) {
     if (!rtf.IsNull() && (memoKind || !IsFieldEmpty(&rtf))) {
       try {
-        textParam.Value = bytes ? ParadoxFieldValue(rtf) : TVariant(rtf.AsText());
-        idParam.Value = ParadoxFieldValue(docId ? *docId : BdeQuerySrc->FieldByName("DOCID"));
+        textParam.Value = bytes ? rtf.Value() : TVariant(rtf.AsText());
+        idParam.Value = (docId ? *docId : BdeQuerySrc->FieldByName("DOCID")).Value();
         statement.ExecSQL();
       } catch (const std::exception& e) {
         AddLog("*** RTF-Text konnte nicht kopiert werden ***");

@@ -59,7 +59,7 @@
 #include "data/errors.h"
 #include "data/field.h"
 #include "data/provider.h"
-#include "data/variant.h"
+#include "sys/variant.h"
 #include "sys/string_list.h"
 
 namespace dk {

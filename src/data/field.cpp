@@ -11,6 +11,7 @@
 
 #include "data/dataset.h"
 #include "data/errors.h"
+#include "sys/number_text.h"
 #include "sys/text.h"
 
 namespace dk {
@@ -23,33 +24,6 @@ std::string Q(std::string_view s) {
 
 [[noreturn]] void NotValid(std::string_view value, const char* what, std::string_view name) {
   throw EDatabaseError(Q(value) + " is not a valid " + what + " for field " + Q(name));
-}
-
-std::optional<int64_t> ParseInteger(std::string_view text) {
-  std::string t = Trim(text);
-  std::string_view s = t;
-  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-  int64_t v = 0;
-  auto r = std::from_chars(s.data(), s.data() + s.size(), v);
-  if (s.empty() || r.ec != std::errc() || r.ptr != s.data() + s.size()) return std::nullopt;
-  return v;
-}
-
-// Accepts "." and, as the product's German texts write it, "," as the
-// decimal separator.
-std::optional<double> ParseFloat(std::string_view text) {
-  std::string t = Trim(text);
-  if (t.empty()) return std::nullopt;
-  if (t.find('.') == std::string::npos) {
-    size_t comma = t.find(',');
-    if (comma != std::string::npos && t.find(',', comma + 1) == std::string::npos) t[comma] = '.';
-  }
-  std::string_view s = t;
-  if (s.front() == '+') s.remove_prefix(1);
-  double v = 0;
-  auto r = std::from_chars(s.data(), s.data() + s.size(), v);
-  if (r.ec != std::errc() || r.ptr != s.data() + s.size()) return std::nullopt;
-  return v;
 }
 
 bool TextIsTrue(std::string_view s) {
@@ -171,7 +145,7 @@ double ValueAsFloat(TFieldType, const TVariant& raw, std::string_view name) {
       return raw.Boolean() ? 1 : 0;
     case TVarType::Text: {
       if (Trim(raw.Text()).empty()) return 0;
-      auto v = ParseFloat(raw.Text());
+      auto v = ParseFloat(raw.Text(), TDecimalComma::Accepted);
       if (!v) NotValid(raw.Text(), "floating point value", name);
       return *v;
     }
@@ -249,130 +223,145 @@ TVariant ValueAsVariant(TFieldType type, const TVariant& raw) {
   return raw;
 }
 
+namespace {
+
+// The conversions of ValueForColumn, one per kind of column.
+
+TVariant ForTextColumn(const TVariant& value) {
+  std::string text;
+  switch (value.Type()) {
+    case TVarType::Boolean:
+      text = value.Boolean() ? "T" : "F";
+      break;
+    case TVarType::Bytes:
+      // Binary data (a legacy blob copied into a memo column, which the Jet
+      // type table makes of ftBlob) keeps its bytes; only UTF-8 becomes text.
+      if (!IsValidUtf8(value.BytesData())) return value;
+      text = value.BytesData();
+      break;
+    default:
+      text = value.ToString();
+  }
+  // The declared size is the engine's business: SQLite keeps the whole
+  // text in any TEXT(n), and an engine that enforces sizes refuses the row.
+  // A text cut here would be lost without a word (a 255-character Paradox
+  // Alpha value arrives in a column the dialect caps at 254).
+  return TVariant(std::move(text));
+}
+
+TVariant ForIntegerColumn(TFieldType type, const TVariant& value, std::string_view name) {
+  int64_t v;
+  switch (value.Type()) {
+    case TVarType::Text: {
+      if (Trim(value.Text()).empty()) return TVariant();
+      auto parsed = ParseInteger(value.Text());
+      if (!parsed) NotValid(value.Text(), "integer value", name);
+      v = *parsed;
+      break;
+    }
+    case TVarType::Float: {
+      double d = value.Float();
+      if (!std::isfinite(d) || std::fabs(d) >= 9.2e18)
+        NotValid(value.ToString(), "integer value", name);
+      v = static_cast<int64_t>(std::nearbyint(d));
+      break;
+    }
+    case TVarType::Integer:
+      v = value.Integer();
+      break;
+    case TVarType::Boolean:
+      v = value.Boolean() ? 1 : 0;
+      break;
+    default:
+      throw EDatabaseError("A " + std::string(KindName(value.Type())) +
+                           " value cannot be assigned to the integer field " + Q(name));
+  }
+  RangeCheck(type, v, name);
+  return TVariant(v);
+}
+
+TVariant ForFloatColumn(TFieldType type, const TVariant& value, std::string_view name) {
+  double v;
+  switch (value.Type()) {
+    case TVarType::Text: {
+      if (Trim(value.Text()).empty()) return TVariant();
+      auto parsed = ParseFloat(value.Text(), TDecimalComma::Accepted);
+      if (!parsed) NotValid(value.Text(), "floating point value", name);
+      v = *parsed;
+      break;
+    }
+    case TVarType::Integer:
+      v = static_cast<double>(value.Integer());
+      break;
+    case TVarType::Float:
+      v = value.Float();
+      break;
+    case TVarType::Boolean:
+      v = value.Boolean() ? 1 : 0;
+      break;
+    case TVarType::DateTime:
+      v = value.DateTime().Days();
+      break;
+    default:
+      throw EDatabaseError("A binary value cannot be assigned to the numeric field " + Q(name));
+  }
+  if (type == ftCurrency) v = std::round(v * 10000) / 10000;
+  return TVariant(v);
+}
+
+TVariant ForBooleanColumn(const TVariant& value, std::string_view name) {
+  switch (value.Type()) {
+    case TVarType::Boolean:
+      return value;
+    case TVarType::Integer:
+      return TVariant(value.Integer() != 0);
+    case TVarType::Float:
+      return TVariant(value.Float() != 0);
+    case TVarType::Text: {
+      std::string t = Trim(value.Text());
+      if (t.empty()) return TVariant();
+      char c = t[0];
+      if (c == 'T' || c == 't' || c == 'Y' || c == 'y' || t == "1") return TVariant(true);
+      if (c == 'F' || c == 'f' || c == 'N' || c == 'n' || t == "0") return TVariant(false);
+      NotValid(value.Text(), "boolean value", name);
+    }
+    default:
+      throw EDatabaseError("A " + std::string(KindName(value.Type())) +
+                           " value cannot be assigned to the boolean field " + Q(name));
+  }
+}
+
+TVariant ForDateTimeColumn(TFieldType type, const TVariant& value, std::string_view name) {
+  switch (value.Type()) {
+    case TVarType::DateTime:
+      return TVariant(ForDateType(type, value.DateTime()));
+    case TVarType::Integer:
+      return TVariant(ForDateType(type, TDateTime::FromDays(static_cast<double>(value.Integer()))));
+    case TVarType::Float:
+      if (!std::isfinite(value.Float()) || std::fabs(value.Float()) > 3e6)
+        NotValid(value.ToString(), "date and time", name);
+      return TVariant(ForDateType(type, TDateTime::FromDays(value.Float())));
+    case TVarType::Text: {
+      if (Trim(value.Text()).empty()) return TVariant();
+      auto parsed = TDateTime::Parse(value.Text());
+      if (!parsed) NotValid(value.Text(), "date and time", name);
+      return TVariant(ForDateType(type, *parsed));
+    }
+    default:
+      throw EDatabaseError("A " + std::string(KindName(value.Type())) +
+                           " value cannot be assigned to the date-time field " + Q(name));
+  }
+}
+
+}  // namespace
+
 TVariant ValueForColumn(TFieldType type, const TVariant& value, std::string_view name) {
   if (value.IsNull()) return value;
-  if (IsTextType(type)) {
-    std::string text;
-    switch (value.Type()) {
-      case TVarType::Boolean:
-        text = value.Boolean() ? "T" : "F";
-        break;
-      case TVarType::Bytes:
-        // Binary data (a legacy blob copied into a memo column, which the Jet
-        // type table makes of ftBlob) keeps its bytes; only UTF-8 becomes text.
-        if (!IsValidUtf8(value.BytesData())) return value;
-        text = value.BytesData();
-        break;
-      default:
-        text = value.ToString();
-    }
-    // The declared size is the engine's business: SQLite keeps the whole
-    // text in any TEXT(n), and an engine that enforces sizes refuses the row.
-    // A text cut here would be lost without a word (a 255-character Paradox
-    // Alpha value arrives in a column the dialect caps at 254).
-    return TVariant(std::move(text));
-  }
-  if (IsIntegerType(type)) {
-    int64_t v;
-    switch (value.Type()) {
-      case TVarType::Text: {
-        if (Trim(value.Text()).empty()) return TVariant();
-        auto parsed = ParseInteger(value.Text());
-        if (!parsed) NotValid(value.Text(), "integer value", name);
-        v = *parsed;
-        break;
-      }
-      case TVarType::Float: {
-        double d = value.Float();
-        if (!std::isfinite(d) || std::fabs(d) >= 9.2e18)
-          NotValid(value.ToString(), "integer value", name);
-        v = static_cast<int64_t>(std::nearbyint(d));
-        break;
-      }
-      case TVarType::Integer:
-        v = value.Integer();
-        break;
-      case TVarType::Boolean:
-        v = value.Boolean() ? 1 : 0;
-        break;
-      default:
-        throw EDatabaseError("A " + std::string(KindName(value.Type())) +
-                             " value cannot be assigned to the integer field " + Q(name));
-    }
-    RangeCheck(type, v, name);
-    return TVariant(v);
-  }
-  if (IsFloatType(type)) {
-    double v;
-    switch (value.Type()) {
-      case TVarType::Text: {
-        if (Trim(value.Text()).empty()) return TVariant();
-        auto parsed = ParseFloat(value.Text());
-        if (!parsed) NotValid(value.Text(), "floating point value", name);
-        v = *parsed;
-        break;
-      }
-      case TVarType::Integer:
-        v = static_cast<double>(value.Integer());
-        break;
-      case TVarType::Float:
-        v = value.Float();
-        break;
-      case TVarType::Boolean:
-        v = value.Boolean() ? 1 : 0;
-        break;
-      case TVarType::DateTime:
-        v = value.DateTime().Days();
-        break;
-      default:
-        throw EDatabaseError("A binary value cannot be assigned to the numeric field " + Q(name));
-    }
-    if (type == ftCurrency) v = std::round(v * 10000) / 10000;
-    return TVariant(v);
-  }
-  if (type == ftBoolean) {
-    switch (value.Type()) {
-      case TVarType::Boolean:
-        return value;
-      case TVarType::Integer:
-        return TVariant(value.Integer() != 0);
-      case TVarType::Float:
-        return TVariant(value.Float() != 0);
-      case TVarType::Text: {
-        std::string t = Trim(value.Text());
-        if (t.empty()) return TVariant();
-        char c = t[0];
-        if (c == 'T' || c == 't' || c == 'Y' || c == 'y' || t == "1") return TVariant(true);
-        if (c == 'F' || c == 'f' || c == 'N' || c == 'n' || t == "0") return TVariant(false);
-        NotValid(value.Text(), "boolean value", name);
-      }
-      default:
-        throw EDatabaseError("A " + std::string(KindName(value.Type())) +
-                             " value cannot be assigned to the boolean field " + Q(name));
-    }
-  }
-  if (IsDateTimeType(type)) {
-    switch (value.Type()) {
-      case TVarType::DateTime:
-        return TVariant(ForDateType(type, value.DateTime()));
-      case TVarType::Integer:
-        return TVariant(
-            ForDateType(type, TDateTime::FromDays(static_cast<double>(value.Integer()))));
-      case TVarType::Float:
-        if (!std::isfinite(value.Float()) || std::fabs(value.Float()) > 3e6)
-          NotValid(value.ToString(), "date and time", name);
-        return TVariant(ForDateType(type, TDateTime::FromDays(value.Float())));
-      case TVarType::Text: {
-        if (Trim(value.Text()).empty()) return TVariant();
-        auto parsed = TDateTime::Parse(value.Text());
-        if (!parsed) NotValid(value.Text(), "date and time", name);
-        return TVariant(ForDateType(type, *parsed));
-      }
-      default:
-        throw EDatabaseError("A " + std::string(KindName(value.Type())) +
-                             " value cannot be assigned to the date-time field " + Q(name));
-    }
-  }
+  if (IsTextType(type)) return ForTextColumn(value);
+  if (IsIntegerType(type)) return ForIntegerColumn(type, value, name);
+  if (IsFloatType(type)) return ForFloatColumn(type, value, name);
+  if (type == ftBoolean) return ForBooleanColumn(value, name);
+  if (IsDateTimeType(type)) return ForDateTimeColumn(type, value, name);
   if (IsBlobType(type)) {
     if (value.Type() == TVarType::Bytes) return value;
     return TVariant::Bytes(value.ToString());

@@ -23,7 +23,7 @@
 #include <string>
 #include <string_view>
 
-#include "data/variant.h"
+#include "sys/variant.h"
 #include "sys/field_type.h"
 
 namespace dk {

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "data/variant.h"
+#include "sys/variant.h"
 #include "sys/field_type.h"
 
 namespace dk {

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "data/connection_string.h"
-#include "data/variant.h"
+#include "sys/variant.h"
 #include "sys/field_type.h"
 
 namespace dk {

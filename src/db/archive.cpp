@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <exception>
 
-#include "data/date_time.h"
+#include "sys/date_time.h"
 #include "data/errors.h"
 #include "data/parameters.h"
 #include "db/full_text_retrieval.h"

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "data/date_time.h"
+#include "sys/date_time.h"
 #include "db/archive.h"
 #include "db/doc_database.h"
 #include "db/update_fti_thread.h"

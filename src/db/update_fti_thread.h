@@ -38,7 +38,7 @@
 
 #include "data/connection.h"
 #include "data/provider.h"
-#include "data/variant.h"
+#include "sys/variant.h"
 #include "db/full_text_retrieval.h"
 
 namespace dk {

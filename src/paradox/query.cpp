@@ -9,6 +9,7 @@
 #include "paradox/database.h"
 #include "paradox/statement.h"
 #include "paradox/values.h"
+#include "sys/number_text.h"
 #include "sys/text.h"
 
 namespace dk {
@@ -28,24 +29,6 @@ size_t AlphaLength(const uint8_t* p, int size) {
 
 std::string_view Chars(const uint8_t* p, size_t n) {
   return std::string_view(reinterpret_cast<const char*>(p), n);
-}
-
-bool ParseInteger(std::string_view text, int64_t& value) {
-  const std::string t = Trim(text);
-  const char* b = t.data();
-  const char* e = t.data() + t.size();
-  if (b != e && *b == '+') ++b;
-  auto res = std::from_chars(b, e, value);
-  return res.ec == std::errc() && res.ptr == e && b != e;
-}
-
-bool ParseFloat(std::string_view text, double& value) {
-  const std::string t = Trim(text);
-  const char* b = t.data();
-  const char* e = t.data() + t.size();
-  if (b != e && *b == '+') ++b;
-  auto res = std::from_chars(b, e, value);
-  return res.ec == std::errc() && res.ptr == e && b != e;
 }
 
 }  // namespace
@@ -223,9 +206,9 @@ int64_t TParadoxField::AsLargeInt() const {
     case pxMemo:
     case pxFmtMemo: {
       const std::string text = AsString();
-      int64_t v;
-      if (!ParseInteger(text, v)) Fail("\"" + text + "\" ist keine gültige Ganzzahl");
-      return v;
+      const auto v = ParseInteger(text);
+      if (!v) Fail("\"" + text + "\" ist keine gültige Ganzzahl");
+      return *v;
     }
     default:
       Fail(std::string("ein Wert vom Typ ") + FieldTypeName(FDataType) +
@@ -264,9 +247,10 @@ double TParadoxField::AsFloat() const {
     case pxMemo:
     case pxFmtMemo: {
       const std::string text = AsString();
-      double v;
-      if (!ParseFloat(text, v)) Fail("\"" + text + "\" ist keine gültige Zahl");
-      return v;
+      // "." only: see TDecimalComma.
+      const auto v = ParseFloat(text, TDecimalComma::Rejected);
+      if (!v) Fail("\"" + text + "\" ist keine gültige Zahl");
+      return *v;
     }
     default:
       Fail(std::string("ein Wert vom Typ ") + FieldTypeName(FDataType) +
@@ -348,30 +332,32 @@ std::vector<uint8_t> TParadoxField::AsBytes() const {
   return std::vector<uint8_t>(p, p + FDef->Size);
 }
 
-TParadoxValue TParadoxField::Value() const {
-  if (!FDef) return AsLargeInt();
-  if (IsNull()) return std::monostate();
+TVariant TParadoxField::Value() const {
+  if (!FDef) return TVariant(AsLargeInt());
+  if (IsNull()) return TVariant();
   switch (FDef->Code) {
     case pxLogical:
-      return AsBoolean();
+      return TVariant(AsBoolean());
     case pxShort:
     case pxLong:
     case pxAutoInc:
-      return AsLargeInt();
+      return TVariant(AsLargeInt());
     case pxNumber:
     case pxCurrency:
     case pxBcd:
-      return AsFloat();
+      return TVariant(AsFloat());
     case pxDate:
     case pxTime:
     case pxTimestamp:
-      return TPxDateTime{AsDateTime()};
+      return TVariant(TDateTime::FromDays(AsDateTime()));
     case pxAlpha:
     case pxMemo:
     case pxFmtMemo:
-      return AsString();
-    default:
-      return AsBytes();
+      return TVariant(AsString());
+    default: {
+      const std::vector<uint8_t> bytes = AsBytes();
+      return TVariant::Bytes(std::string(bytes.begin(), bytes.end()));
+    }
   }
 }
 

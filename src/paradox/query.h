@@ -30,29 +30,17 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 #include "paradox/paradox_error.h"
 #include "paradox/table_file.h"
 #include "sys/field_type.h"
+#include "sys/variant.h"
 
 namespace dk {
 
 class TParadoxBlobFile;
 class TParadoxQuery;
-
-// A date-time value as the system keeps it (Delphi TDateTime): days since
-// 1899-12-30 with the time as the fraction of a day.
-struct TPxDateTime {
-  double Value = 0;
-  bool operator==(const TPxDateTime& o) const { return Value == o.Value; }
-};
-
-// A field's value with its kind: nothing (NULL), Boolean, integer, float,
-// date-time, text (UTF-8) or bytes.
-using TParadoxValue = std::variant<std::monostate, bool, int64_t, double, TPxDateTime, std::string,
-                                   std::vector<uint8_t>>;
 
 // One column of the current row. Owned by its query; valid while the query is
 // open.
@@ -105,11 +93,13 @@ class TParadoxField {
   // with their 8-byte Paradox prefix), Alpha the undecoded text, Bytes all n
   // bytes, other types their record bytes. NULL gives no bytes.
   std::vector<uint8_t> AsBytes() const;
-  // The value with its kind: NULL, bool (Logical), int64_t (Short, Long,
-  // Autoincrement), double (Number, Currency, BCD), TPxDateTime (Date, Time,
-  // Timestamp), std::string (Alpha, memo, formatted memo) or bytes (Blob,
-  // OLE, Graphic, Bytes, unknown types).
-  TParadoxValue Value() const;
+  // The value as the system's value, the form in which a copy writes it into
+  // a target field: NULL as null, Logical as a Boolean, Short, Long and
+  // Autoincrement (and the row count) as integers, Number, Currency and BCD as
+  // floats, Date, Time and Timestamp as date-times (a Time on day 0), Alpha
+  // and the memo kinds as text, Blob, OLE, Graphic, Bytes and unknown types as
+  // bytes. Raises EParadoxError when the value cannot be read.
+  TVariant Value() const;
 
  private:
   friend class TParadoxQuery;

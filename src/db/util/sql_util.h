@@ -17,7 +17,7 @@
 
 #include "data/connection.h"
 #include "data/dataset.h"
-#include "data/date_time.h"
+#include "sys/date_time.h"
 #include "data/field.h"
 #include "sys/field_type.h"
 

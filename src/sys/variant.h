@@ -12,7 +12,7 @@
 #include <string_view>
 #include <variant>
 
-#include "data/date_time.h"
+#include "sys/date_time.h"
 
 namespace dk {
 

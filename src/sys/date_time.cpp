@@ -1,4 +1,4 @@
-#include "data/date_time.h"
+#include "sys/date_time.h"
 
 #include <chrono>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "data/variant.h"
+#include "sys/variant.h"
 
 #include <charconv>
 #include <cmath>
