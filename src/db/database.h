@@ -29,8 +29,8 @@
 #include "data/dataset.h"
 #include "data/query.h"
 #include "data/table.h"
+#include "sys/component.h"
 #include "sys/string_list.h"
-#include "ui/component.h"
 
 namespace dk {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "sys/component.h"
 #include "sys/string_list.h"
 #include "ui/application.h"
-#include "ui/component.h"
 
 namespace dk {
 

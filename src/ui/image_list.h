@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/component.h"
+#include "sys/component.h"
 
 namespace dk {
 

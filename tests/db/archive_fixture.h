@@ -13,7 +13,7 @@
 #include "db/appl_database.h"
 #include "db/archive.h"
 #include "db_fixture.h"
-#include "ui/component.h"
+#include "sys/component.h"
 #include "ui/image_list.h"
 
 namespace dk::test {

@@ -29,11 +29,11 @@
 #include "db/util/sql_util.h"
 #include "settings/configuration.h"
 #include "settings/locations.h"
+#include "sys/component.h"
 #include "sys/file_paths.h"
 #include "sys/program_options.h"
 #include "sys/text.h"
 #include "ui/application.h"
-#include "ui/component.h"
 
 namespace dk {
 namespace {

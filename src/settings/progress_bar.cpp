@@ -1,4 +1,4 @@
-#include "ui/progress_bar.h"
+#include "settings/progress_bar.h"
 
 #include "settings/form_settings.h"
 #include "ui/message_box.h"

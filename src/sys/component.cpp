@@ -1,4 +1,4 @@
-#include "ui/component.h"
+#include "sys/component.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "ui/progress_bar.h"
+#include "settings/progress_bar.h"
 
 #include <gtest/gtest.h>
 
