@@ -99,42 +99,24 @@ class TFormArcport5Main : public TForm {
   // The copies so far, in order.
   const std::vector<TTableProgress>& TableProgress() const { return FTables; }
 
-  // Progress of the copy stage (table_copy.cpp). BeginTableCopy starts the
+  // Progress of the copy stage (copy_progress.cpp). BeginTableCopy starts the
   // rows of `table` (RTFTEXT for the RTF move), whose total is the count of
-  // the legacy table `countedAs`; TableRowDone counts one legacy row and, at most every tenth of
-  // a second, shows rows done of total, rows per second and the time left
-  // below the progress bar. It returns true when the run was asked to stop
-  // (SIGINT, SIGTERM): the copy then commits what it wrote and calls
-  // CheckStop.
+  // the legacy table `countedAs`; TableRowDone counts one legacy row and, at
+  // most every tenth of a second, shows rows done of total, rows per second
+  // and the time left below the progress bar. It returns true when the run
+  // was asked to stop (SIGINT, SIGTERM): the copy then commits what it wrote
+  // and calls CheckStop.
   void BeginTableCopy(const std::string& table, const std::string& countedAs);
   bool TableRowDone();
   // Ends the run with EInterrupted when a stop signal came.
   void CheckStop();
 
-  // The table copy (table_copy.cpp). Each copy logs its table, advances
-  // ProgressBar by one step per source row and, except the RTF move, lets
-  // pending messages be processed after every row. The copies write through
-  // a bulk scope on AdoQueryDst's connection: a failed row undoes only itself
-  // and every row reported as posted is committed when the copy ends, also
-  // when it ends by a failure.
-
-  // The rows of legacy table `tableName` in the source directory, counted
-  // with a query of its own; -1 when the table cannot be counted.
+  // The table copy (table_copy.h) over BdeQuerySrc and AdoQueryDst, logging
+  // by AddLog. Each copy advances ProgressBar by one step per source row and,
+  // except the RTF move, lets pending messages be processed after every row.
   int GetRecordCount(const std::string& tableName);
-  // Appends every row of the legacy table to the target table of the same
-  // name, column by column by name; a TODO row gets a new TODOGUID. A row
-  // that cannot be filled or posted is logged and skipped. Returns the rows
-  // posted; leaves both queries closed. A table that cannot be opened raises.
   int CopyTable(const std::string& tableName);
-  // Appends the legacy DOCUMENT rows to the target DOCUMENT: the columns of
-  // the same name, NUMBER as DOCNO, NOTE as NOTES, NAMES as MYNAMES (when the
-  // target has it) and a new DOCGUID. A row that cannot be posted raises,
-  // after every row before it has been committed. Leaves both queries open on
-  // DOCUMENT for MoveRtfTexts.
   void CopyDocuments();
-  // Right after CopyDocuments: carries the RTF texts to the target's
-  // DOCBLOBS when only the legacy DOCUMENT has RTFTEXT, or from the legacy
-  // DOCBLOBS into the target DOCUMENT when only the target has it.
   void MoveRtfTexts();
 
   // The source directory as RunConversion sets it (a trailing "/" added),

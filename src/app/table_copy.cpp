@@ -1,14 +1,11 @@
-// The table copy of the main window: counting the legacy rows, copying the
-// legacy tables row by row into the target and moving the RTF texts.
-#include <chrono>
-#include <exception>
-#include <memory>
-#include <string>
-#include <vector>
+#include "app/table_copy.h"
 
-#include "app/main_window.h"
+#include <exception>
+#include <string>
+#include <utility>
+
+#include "app/copy_tracking.h"
 #include "app/paradox_fields.h"
-#include "data/bulk_scope.h"
 #include "data/query.h"
 #include "db/record_copy.h"
 #include "sys/api_tools.h"
@@ -18,127 +15,8 @@ namespace dk {
 
 namespace {
 
-// The transactions of one copy. Every commit of a file database waits for
-// the disk (several syncs), so a commit every few thousand rows costs more
-// than the inserts themselves; the size of a batch only decides how much a
-// crash of the whole process could take back. A batch is therefore closed by
-// time, about every two seconds, whatever the rows cost (an FTIWID row a
-// microsecond, a DOCUMENT row with its memos far more). Failures behave as in
-// a single TBulkScope: a failed write undoes only itself, and the rows are
-// committed when the copy ends, also by an exception.
-class TCopyTransactions {
- public:
-  // `table` is what the status line shows, `countedAs` the legacy table
-  // whose row count is its total.
-  TCopyTransactions(TConnection& connection, TFormArcport5Main& form, const std::string& table,
-                    const std::string& countedAs)
-      : FConnection(connection), FForm(form) {
-    FForm.BeginTableCopy(table, countedAs);
-    Begin();
-  }
-
-  // After each row: counts it; closes the batch when its time is up. When the
-  // run was asked to stop, commits the rows so far and ends the copy.
-  void RowDone() {
-    if (FForm.TableRowDone()) {
-      FScope->Finish();
-      FForm.CheckStop();
-    }
-    if (++FRows % kCheckEveryRows != 0) return;
-    if (std::chrono::steady_clock::now() - FBegun < kBatchTime) return;
-    try {
-      FScope->Finish();
-    } catch (const EDatabaseError&) {
-      // As inside one scope: a commit the database refuses for now (another
-      // program reads the file) leaves the batch open for the next one to
-      // commit; a batch the engine has dropped is lost rows and ends the copy.
-      if (!FConnection.Connected() || !FConnection.Engine().InTransaction()) throw;
-    }
-    Begin();
-  }
-  // Commits the last batch; raises when the commit fails.
-  void Finish() { FScope->Finish(); }
-
- private:
-  static constexpr int kCheckEveryRows = 256;
-  static constexpr std::chrono::seconds kBatchTime{2};
-  // The scope's own row limit only caps a batch whose rows come very fast.
-  static constexpr int kMaxBatchRows = 1000000;
-
-  void Begin() {
-    FScope.reset();
-    FScope = std::make_unique<TBulkScope>(FConnection, kMaxBatchRows);
-    FBegun = std::chrono::steady_clock::now();
-  }
-
-  TConnection& FConnection;
-  TFormArcport5Main& FForm;
-  std::unique_ptr<TBulkScope> FScope;
-  std::chrono::steady_clock::time_point FBegun;
-  long FRows = 0;
-};
-
-// The failures of one copy by kind: a column whose values are not taken
-// over, rows that are not copied, RTF texts that are not moved. The first
-// failure of a kind is followed in the log by its cause as the engine reports
-// it (a damaged or missing memo file names itself and its fault); the
-// further ones are only counted, and the count is logged once when the table
-// is done, so that one bad file neither floods the log nor goes unnamed.
-// Only failures reach this class; the rows that copy cleanly never do.
-class TCopyFailures {
- public:
-  explicit TCopyFailures(TFormArcport5Main& form) : FForm(form) {}
-
-  // A value of target column `column` not taken over.
-  void Value(const std::string& column, const std::exception& cause) {
-    if (Count("Feld \"" + column + "\"") == 1)
-      FForm.AddLog("Feld \"" + column + "\" nicht übernommen: " + cause.what());
-  }
-  // A row not copied, or an RTF text not moved; the caller has logged the
-  // row's own line already.
-  void Row(const std::exception& cause) { Other("Datensätze", cause); }
-  void RtfText(const std::exception& cause) { Other("RTF-Texte", cause); }
-
-  // The counts of the kinds that failed more than once.
-  void LogCounts() {
-    for (const TKind& kind : FKinds) {
-      if (kind.Count < 2) continue;
-      if (kind.Name.rfind("Feld ", 0) == 0)
-        FForm.AddLog(kind.Name + " in insgesamt " + std::to_string(kind.Count) +
-                     " Datensätzen nicht übernommen");
-      else
-        FForm.AddLog("insgesamt " + std::to_string(kind.Count) + " " + kind.Name +
-                     " nicht kopiert");
-    }
-  }
-
- private:
-  struct TKind {
-    std::string Name;
-    int Count = 0;
-  };
-
-  void Other(const char* kind, const std::exception& cause) {
-    if (Count(kind) == 1) FForm.AddLog(std::string("Ursache: ") + cause.what());
-  }
-  // Counts one failure of `kind`; returns the count so far.
-  int Count(const std::string& kind) {
-    for (TKind& k : FKinds)
-      if (k.Name == kind) return ++k.Count;
-    FKinds.push_back({kind, 1});
-    return 1;
-  }
-
-  TFormArcport5Main& FForm;
-  std::vector<TKind> FKinds;  // a few at most, in the order they first failed
-};
-
 std::string CountText(int count) {
   return std::to_string(count) + " Datensätze bearbeitet";
-}
-
-void LetMessagesThrough() {
-  if (Application) Application->ProcessMessages();
 }
 
 // The target query's connection, which the copies write through.
@@ -159,12 +37,33 @@ std::string FirstColumnText(const TParadoxQuery& source) {
   }
 }
 
+// Prepares the statement of the RTF move, into the target's DOCBLOBS or into
+// its DOCUMENT, and returns the type of the target column.
+TFieldType PrepareRtfStatement(TQuery& statement, TQuery& target, bool intoDocBlobs) {
+  statement.SetConnection(&TargetConnection(target));
+  if (!intoDocBlobs) {
+    statement.SetSQLText("UPDATE DOCUMENT SET RTFTEXT=:RTFTEXT WHERE DOCID=:DOCID");
+    return target.FieldByName("RTFTEXT").DataType();
+  }
+  statement.SetSQLText("INSERT INTO DOCBLOBS (DOCID,RTFTEXT) VALUES(:DOCID,:RTFTEXT)");
+  try {
+    TQuery probe;
+    probe.SetConnection(statement.Connection());
+    probe.SetSQLText("SELECT RTFTEXT FROM DOCBLOBS WHERE 0=1");
+    probe.Open();
+    return probe.Fields(0).DataType();
+  } catch (const std::exception&) {
+    // Without the column every statement fails and is logged on its own.
+    return ftMemo;
+  }
+}
+
 }  // namespace
 
-int TFormArcport5Main::GetRecordCount(const std::string& tableName) {
+int CountLegacyRows(const std::string& sourceDir, const std::string& tableName) {
   TParadoxQuery query;
   try {
-    query.SetDatabaseName(FSourceDir);
+    query.SetDatabaseName(sourceDir);
     query.SetSQL("SELECT COUNT(*) AS FRECORDCOUNT FROM " + tableName);
     query.Open();
     const int count = query.FieldByName("FRECORDCOUNT").AsInteger();
@@ -175,89 +74,92 @@ int TFormArcport5Main::GetRecordCount(const std::string& tableName) {
   }
 }
 
-int TFormArcport5Main::CopyTable(const std::string& tableName) {
-  AddLog("Daten übernehmen, Tabelle: " + tableName);
-  const std::string sql = "SELECT * FROM " + tableName;
-  AdoQueryDst->Close();
-  AdoQueryDst->SetSQLText(sql);
-  AdoQueryDst->Open();
-  BdeQuerySrc->Close();
-  BdeQuerySrc->SetSQL(sql);
-  BdeQuerySrc->Open();
+TTableCopy::TTableCopy(TParadoxQuery& source, TQuery& target, TLog log, TCopyProgress progress)
+    : FSource(source), FTarget(target), FLog(std::move(log)), FProgress(std::move(progress)) {}
+
+void TTableCopy::Log(const std::string& line) const {
+  if (FLog) FLog(line);
+}
+
+void TTableCopy::OpenBoth(const std::string& sql) {
+  FTarget.Close();
+  FTarget.SetSQLText(sql);
+  FTarget.Open();
+  FSource.Close();
+  FSource.SetSQL(sql);
+  FSource.Open();
+}
+
+int TTableCopy::CopyTable(const std::string& tableName) {
+  Log("Daten übernehmen, Tabelle: " + tableName);
+  OpenBoth("SELECT * FROM " + tableName);
 
   // A TODO row always gets a GUID of its own; a target without the optional
   // TODOGUID column takes the rows without one rather than refusing them all.
-  TField* todoGuid = SameText(tableName, "TODO") ? AdoQueryDst->FindField("TODOGUID") : nullptr;
-  const TRecordCopyMap map(*BdeQuerySrc, *AdoQueryDst);
-  TCopyFailures failures(*this);
+  TField* todoGuid = SameText(tableName, "TODO") ? FTarget.FindField("TODOGUID") : nullptr;
+  const TRecordCopyMap map(FSource, FTarget);
+  TCopyFailures failures(FLog);
   const auto valueFailed = [&failures](TField& target, const std::exception& cause) {
     failures.Value(target.FieldName(), cause);
   };
   int count = 0;
-  TCopyTransactions transactions(TargetConnection(*AdoQueryDst), *this, tableName, tableName);
-  while (!BdeQuerySrc->Eof()) {
+  TCopyTransactions transactions(TargetConnection(FTarget), FProgress, tableName, tableName);
+  while (!FSource.Eof()) {
     try {
-      AdoQueryDst->Append();
-      CopyRecordFields(*BdeQuerySrc, map, valueFailed);
+      FTarget.Append();
+      CopyRecordFields(FSource, map, valueFailed);
       if (todoGuid) todoGuid->SetAsString(NewGuidText());
-      AdoQueryDst->Post();
+      FTarget.Post();
       ++count;
     } catch (const std::exception& e) {
-      if (AdoQueryDst->State() != dsBrowse) AdoQueryDst->Cancel();
-      AddLog("Datensatz \"" + FirstColumnText(*BdeQuerySrc) + "\" konnte nicht kopiert werden.");
+      if (FTarget.State() != dsBrowse) FTarget.Cancel();
+      Log("Datensatz \"" + FirstColumnText(FSource) + "\" konnte nicht kopiert werden.");
       failures.Row(e);
     }
-    ProgressBar->StepIt();
-    LetMessagesThrough();
-    transactions.RowDone();
-    BdeQuerySrc->Next();
+    transactions.RowDone(true);
+    FSource.Next();
   }
   // The rows are counted as written only once they are committed.
   transactions.Finish();
   failures.LogCounts();
-  AddLog(CountText(count));
-  AdoQueryDst->Close();
-  BdeQuerySrc->Close();
+  Log(CountText(count));
+  FTarget.Close();
+  FSource.Close();
   return count;
 }
 
-void TFormArcport5Main::CopyDocuments() {
-  AddLog("Daten übernehmen, Tabelle DOCUMENT");
-  AdoQueryDst->Close();
-  AdoQueryDst->SetSQLText("SELECT * FROM DOCUMENT");
-  AdoQueryDst->Open();
-  BdeQuerySrc->Close();
-  BdeQuerySrc->SetSQL("SELECT * FROM DOCUMENT");
-  BdeQuerySrc->Open();
+void TTableCopy::CopyDocuments() {
+  Log("Daten übernehmen, Tabelle DOCUMENT");
+  OpenBoth("SELECT * FROM DOCUMENT");
 
-  const TRecordCopyMap map(*BdeQuerySrc, *AdoQueryDst);
-  TCopyFailures failures(*this);
+  const TRecordCopyMap map(FSource, FTarget);
+  TCopyFailures failures(FLog);
   const auto valueFailed = [&failures](TField& target, const std::exception& cause) {
     failures.Value(target.FieldName(), cause);
   };
   // The columns of the special assignments, looked up once. A missing one
   // fails each row's assignment through FieldByName, whose message names the
   // table and the column.
-  TField* const docNo = AdoQueryDst->FindField("DOCNO");
-  TField* const notes = AdoQueryDst->FindField("NOTES");
-  TField* const docGuid = AdoQueryDst->FindField("DOCGUID");
-  TField* const myNames = AdoQueryDst->FindField("MYNAMES");
-  const TParadoxField* const number = BdeQuerySrc->FindField("NUMBER");
-  const TParadoxField* const note = BdeQuerySrc->FindField("NOTE");
-  const TParadoxField* const names = BdeQuerySrc->FindField("NAMES");
+  TField* const docNo = FTarget.FindField("DOCNO");
+  TField* const notes = FTarget.FindField("NOTES");
+  TField* const docGuid = FTarget.FindField("DOCGUID");
+  TField* const myNames = FTarget.FindField("MYNAMES");
+  const TParadoxField* const number = FSource.FindField("NUMBER");
+  const TParadoxField* const note = FSource.FindField("NOTE");
+  const TParadoxField* const names = FSource.FindField("NAMES");
   const auto target = [this](TField* field, const char* name) -> TField& {
-    return field ? *field : AdoQueryDst->FieldByName(name);
+    return field ? *field : FTarget.FieldByName(name);
   };
   const auto source = [this](const TParadoxField* field, const char* name) -> const TParadoxField& {
-    return field ? *field : BdeQuerySrc->FieldByName(name);
+    return field ? *field : FSource.FieldByName(name);
   };
   int count = 0;
   // A row that cannot be posted ends the copy (and the conversion); every
   // row posted before it is committed on the way out.
-  TCopyTransactions transactions(TargetConnection(*AdoQueryDst), *this, "DOCUMENT", "DOCUMENT");
-  while (!BdeQuerySrc->Eof()) {
-    AdoQueryDst->Append();
-    CopyRecordFields(*BdeQuerySrc, map, valueFailed);
+  TCopyTransactions transactions(TargetConnection(FTarget), FProgress, "DOCUMENT", "DOCUMENT");
+  while (!FSource.Eof()) {
+    FTarget.Append();
+    CopyRecordFields(FSource, map, valueFailed);
     // Each special assignment stands on its own: a memo that cannot be read
     // (NOTE in a damaged .MB) or a legacy table without NUMBER must not cost
     // the row its GUID or its names. The row's line is logged once, each
@@ -268,7 +170,7 @@ void TFormArcport5Main::CopyDocuments() {
         assignment();
       } catch (const std::exception& e) {
         if (!rowLogged)
-          AddLog("*** NUMBER, NOTES, NAMES oder DOCGUID konnte nicht übernommen werden ***");
+          Log("*** NUMBER, NOTES, NAMES oder DOCGUID konnte nicht übernommen werden ***");
         rowLogged = true;
         failures.Value(column, e);
       }
@@ -279,92 +181,80 @@ void TFormArcport5Main::CopyDocuments() {
     assign("DOCGUID", [&] { target(docGuid, "DOCGUID").SetAsString(NewGuidText()); });
     if (myNames)
       assign("MYNAMES", [&] { myNames->SetAsString(source(names, "NAMES").AsString()); });
-    AdoQueryDst->Post();
-    ProgressBar->StepIt();
+    FTarget.Post();
     ++count;
-    LetMessagesThrough();
-    transactions.RowDone();
-    BdeQuerySrc->Next();
+    transactions.RowDone(true);
+    FSource.Next();
   }
   transactions.Finish();
   failures.LogCounts();
-  AddLog(CountText(count));
+  Log(CountText(count));
 }
 
-void TFormArcport5Main::MoveRtfTexts() {
-  int count = 0;
-  const bool sourceHasRtf = BdeQuerySrc->FindField("RTFTEXT") != nullptr;
-  const bool targetHasRtf = AdoQueryDst->FindField("RTFTEXT") != nullptr;
+void TTableCopy::MoveRtfTexts() {
+  const bool sourceHasRtf = FSource.FindField("RTFTEXT") != nullptr;
+  const bool targetHasRtf = FTarget.FindField("RTFTEXT") != nullptr;
   if (sourceHasRtf && targetHasRtf) return;  // CopyDocuments carried them
   if (!sourceHasRtf && !targetHasRtf) {
-    AddLog("*** Datenfeld RTFTEXT weder in document noch in DOCBLOBS gefunden ***");
+    Log("*** Datenfeld RTFTEXT weder in document noch in DOCBLOBS gefunden ***");
     return;
   }
 
-  TConnection& target = TargetConnection(*AdoQueryDst);
+  TConnection& target = TargetConnection(FTarget);
   if (sourceHasRtf) {
-    AddLog("kopiere RTFTEXT von DOCUMENT nach DOCBLOBS");
-    BdeQuerySrc->First();
+    Log("kopiere RTFTEXT von DOCUMENT nach DOCBLOBS");
+    FSource.First();
   } else {
-    AddLog("kopiere RTFTEXT von DOCBLOBS nach DOCUMENT");
-    BdeQuerySrc->Close();
-    BdeQuerySrc->SetSQL("SELECT * FROM DOCBLOBS");
-    BdeQuerySrc->Open();
+    Log("kopiere RTFTEXT von DOCBLOBS nach DOCUMENT");
+    FSource.Close();
+    FSource.SetSQL("SELECT * FROM DOCBLOBS");
+    FSource.Open();
   }
   // A legacy DOCBLOBS without RTFTEXT is a damaged archive: it raises here.
-  const TParadoxField& rtf = BdeQuerySrc->FieldByName("RTFTEXT");
-  // Without DOCID each text fails on its own, as its statement would.
-  const TParadoxField* const docId = BdeQuerySrc->FindField("DOCID");
+  const TFieldType rtfType = FSource.FieldByName("RTFTEXT").DataType();
   // The texts travel as bound values: an RTF text may hold any byte, a NUL
   // included, which no SQL literal carries. A text column gets the text
   // decoded (a legacy Blob in the table's code page); only a binary target
   // column gets the bytes of a Blob as they are stored.
   TQuery statement;
-  statement.SetConnection(&target);
-  TFieldType targetType = ftMemo;
-  if (sourceHasRtf) {
-    statement.SetSQLText("INSERT INTO DOCBLOBS (DOCID,RTFTEXT) VALUES(:DOCID,:RTFTEXT)");
-    try {
-      TQuery probe;
-      probe.SetConnection(&target);
-      probe.SetSQLText("SELECT RTFTEXT FROM DOCBLOBS WHERE 0=1");
-      probe.Open();
-      targetType = probe.Fields(0).DataType();
-    } catch (const std::exception&) {
-      // Without the column every statement fails and is logged below.
-    }
-  } else {
-    statement.SetSQLText("UPDATE DOCUMENT SET RTFTEXT=:RTFTEXT WHERE DOCID=:DOCID");
-    targetType = AdoQueryDst->FieldByName("RTFTEXT").DataType();
-  }
-  const bool bytes = rtf.DataType() == ftBlob && !IsTextType(targetType);
+  const TFieldType targetType = PrepareRtfStatement(statement, FTarget, sourceHasRtf);
+  const bool bytes = rtfType == ftBlob && !IsTextType(targetType);
+  TCopyFailures failures(FLog);
+  TCopyTransactions transactions(target, FProgress, "RTFTEXT",
+                                 sourceHasRtf ? "DOCUMENT" : "DOCBLOBS");
+  WriteRtfTexts(statement, bytes, failures, transactions);
+}
+
+void TTableCopy::WriteRtfTexts(TQuery& statement, bool bytes, TCopyFailures& failures,
+                               TCopyTransactions& transactions) {
+  const TParadoxField& rtf = FSource.FieldByName("RTFTEXT");
+  // Without DOCID each text fails on its own, as its statement would.
+  const TParadoxField* const docId = FSource.FindField("DOCID");
   TParameter& idParam = statement.Parameters().ParamByName("DOCID");
   TParameter& textParam = statement.Parameters().ParamByName("RTFTEXT");
-  TCopyFailures failures(*this);
-  TCopyTransactions transactions(target, *this, "RTFTEXT", sourceHasRtf ? "DOCUMENT" : "DOCBLOBS");
   // A memo or Blob text is read once: a value that cannot be read (a damaged
   // .MB) is a failed text, not an empty one that is passed over in silence.
   const TFieldType rtfType = rtf.DataType();
   const bool memoKind = rtfType == ftMemo || rtfType == ftFmtMemo || IsBlobType(rtfType);
-  while (!BdeQuerySrc->Eof()) {
+  int count = 0;
+  while (!FSource.Eof()) {
     if (!rtf.IsNull() && (memoKind || !IsFieldEmpty(&rtf))) {
       try {
         textParam.Value = bytes ? rtf.Value() : TVariant(rtf.AsText());
-        idParam.Value = (docId ? *docId : BdeQuerySrc->FieldByName("DOCID")).Value();
+        idParam.Value = (docId ? *docId : FSource.FieldByName("DOCID")).Value();
         statement.ExecSQL();
       } catch (const std::exception& e) {
-        AddLog("*** RTF-Text konnte nicht kopiert werden ***");
+        Log("*** RTF-Text konnte nicht kopiert werden ***");
         failures.RtfText(e);
       }
     }
-    ProgressBar->StepIt();
     ++count;
-    transactions.RowDone();
-    BdeQuerySrc->Next();
+    transactions.RowDone(false);
+    FSource.Next();
   }
   transactions.Finish();
   failures.LogCounts();
-  AddLog(CountText(count));
+  Log(CountText(count));
 }
 
 }  // namespace dk

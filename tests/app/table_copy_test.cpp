@@ -1,6 +1,9 @@
-// The table copy of the main window on real files: legacy tables written by
-// pxlib (directly or by the archive generator), targets made by the archive
-// creator, read back through a connection of their own.
+// The table copy on real files, through the main window and on its own:
+// legacy tables written by pxlib (directly or by the archive generator),
+// targets made by the archive creator, read back through a connection of
+// their own.
+#include "app/table_copy.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -624,6 +627,119 @@ TEST_F(TableCopyTest, RtfBlobsArriveDecodedAndWhole) {
     for (const std::string& line : Log()) EXPECT_EQ(line.find("***"), std::string::npos) << line;
     EXPECT_EQ(Rows(c.Result), std::vector<std::string>{"text|" + text});
   }
+}
+
+// The copy on its own: a legacy table written by pxlib, a new archive file,
+// no window and no settings. What it logs and the progress events it raises
+// are recorded as they come.
+class TableCopyAloneTest : public ::testing::Test {
+ protected:
+  TableCopyAloneTest() : FSource(FDir / "alt") {
+    fs::create_directories(FSource);
+    CreateEmptyArchive(FDir / "ziel.mdb");
+    FConnection.SetConnectionString("Provider=SQLite;Data Source=" + FDir / "ziel.mdb");
+    FConnection.Open();
+    FTargetQuery.SetConnection(&FConnection);
+    FSourceQuery.SetDatabaseName(FSource);
+  }
+
+  void WriteLegacyTable(const std::string& name, const std::string& csv) {
+    std::istringstream in(csv);
+    WritePxTableFromCsv(FSource + "/" + name + ".DB", in);
+  }
+
+  // A copy whose progress events land in FEvents: "begin TABLE COUNTEDAS",
+  // then per source row "row" (messages let through) or "row, no messages".
+  // Step answers a stop request from row `stopAt` on.
+  TTableCopy Copy(int stopAt = 0) {
+    TCopyProgress progress;
+    progress.Begin = [this](const std::string& table, const std::string& countedAs) {
+      FEvents.push_back("begin " + table + " " + countedAs);
+    };
+    progress.Step = [this, stopAt](bool letMessagesThrough) {
+      FEvents.push_back(letMessagesThrough ? "row" : "row, no messages");
+      return stopAt > 0 && ++FRows >= stopAt;
+    };
+    progress.Stop = [this] {
+      FEvents.push_back("stop");
+      throw std::runtime_error("angehalten");
+    };
+    return TTableCopy(
+        FSourceQuery, FTargetQuery, [this](const std::string& line) { FLog.push_back(line); },
+        std::move(progress));
+  }
+
+  // The rows of a query on the target through a connection of its own, each
+  // row's columns joined by "|".
+  std::vector<std::string> Rows(const std::string& sql) {
+    TConnection other;
+    other.SetConnectionString("Provider=SQLite;Data Source=" + FDir / "ziel.mdb");
+    other.Open();
+    TQuery q;
+    q.SetConnection(&other);
+    q.SetSQLText(sql);
+    std::vector<std::string> rows;
+    for (q.Open(); !q.Eof(); q.Next()) {
+      std::string row;
+      for (int i = 0; i < q.FieldCount(); ++i)
+        row += (i ? "|" : "") + (q.Fields(i).IsNull() ? "<null>" : q.Fields(i).AsString());
+      rows.push_back(row);
+    }
+    return rows;
+  }
+
+  test::TTempDir FDir;
+  std::string FSource;
+  TConnection FConnection;
+  TQuery FTargetQuery;
+  TParadoxQuery FSourceQuery;
+  std::vector<std::string> FLog;
+  std::vector<std::string> FEvents;
+  int FRows = 0;
+};
+
+// A table with a row the target refuses, then the documents and the RTF
+// texts from the legacy DOCBLOBS: the refused row is logged with its cause
+// and skipped, every source row is one step, the RTF move's steps let no
+// messages through.
+TEST_F(TableCopyAloneTest, CopiesLogsARefusedRowAndStepsOncePerRow) {
+  FConnection.Execute("CREATE TABLE KUNDEN (K INTEGER PRIMARY KEY, NAME TEXT(20))");
+  WriteLegacyTable("KUNDEN", "K:I,NAME:A20\n1,Meier\n1,Doppelt\n2,Schäfer\n");
+  WriteLegacyTable("DOCUMENT",
+                   "DOCID:I,APPLNAME:A100,NUMBER:A20,NOTE:M10,NAMES:A20\n"
+                   "1,Brief,A-1,Notiz,\n2,Brief,A-2,,\n");
+  WriteLegacyTable("DOCBLOBS", "DOCID:I,RTFTEXT:F10\n2,{\\rtf1 zwei}\n");
+
+  EXPECT_EQ(Copy().CopyTable("KUNDEN"), 2);
+  EXPECT_FALSE(FSourceQuery.Active());
+  Copy().CopyDocuments();
+  Copy().MoveRtfTexts();
+
+  EXPECT_EQ(FLog,
+            (std::vector<std::string>{
+                "Daten übernehmen, Tabelle: KUNDEN", "Datensatz \"1\" konnte nicht kopiert werden.",
+                "Ursache: UNIQUE constraint failed: KUNDEN.K", "2 Datensätze bearbeitet",
+                "Daten übernehmen, Tabelle DOCUMENT", "2 Datensätze bearbeitet",
+                "kopiere RTFTEXT von DOCBLOBS nach DOCUMENT", "1 Datensätze bearbeitet"}));
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"begin KUNDEN KUNDEN", "row", "row", "row",
+                                               "begin DOCUMENT DOCUMENT", "row", "row",
+                                               "begin RTFTEXT DOCBLOBS", "row, no messages"}));
+  EXPECT_EQ(Rows("SELECT K, NAME FROM KUNDEN ORDER BY K"),
+            (std::vector<std::string>{"1|Meier", "2|Schäfer"}));
+  EXPECT_EQ(Rows("SELECT DOCID, DOCNO, NOTES, RTFTEXT FROM DOCUMENT ORDER BY DOCID"),
+            (std::vector<std::string>{"1|A-1|Notiz|<null>", "2|A-2||{\\rtf1 zwei}"}));
+  EXPECT_EQ(CountLegacyRows(FSource, "kunden"), 3);
+  EXPECT_EQ(CountLegacyRows(FSource, "FEHLT"), -1);
+}
+
+// A stop request answered by a step: the rows so far are committed before
+// Stop raises, and the copy ends there.
+TEST_F(TableCopyAloneTest, StopRequestCommitsTheRowsSoFar) {
+  FConnection.Execute("CREATE TABLE KUNDEN (K INTEGER PRIMARY KEY, NAME TEXT(20))");
+  WriteLegacyTable("KUNDEN", "K:I,NAME:A20\n1,a\n2,b\n3,c\n4,d\n");
+  EXPECT_THROW(Copy(2).CopyTable("KUNDEN"), std::runtime_error);
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"begin KUNDEN KUNDEN", "row", "row", "stop"}));
+  EXPECT_EQ(Rows("SELECT K FROM KUNDEN ORDER BY K"), (std::vector<std::string>{"1", "2"}));
 }
 
 }  // namespace

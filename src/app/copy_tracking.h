@@ -1,0 +1,93 @@
+// The bookkeeping of one table copy: the transactions its rows are written
+// in and the failures it reports.
+#pragma once
+
+#include <chrono>
+#include <exception>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/table_copy.h"
+#include "data/bulk_scope.h"
+#include "data/connection.h"
+
+namespace dk {
+
+// The transactions of one copy. Every commit of a file database waits for
+// the disk (several syncs), so a commit every few thousand rows costs more
+// than the inserts themselves; the size of a batch only decides how much a
+// crash of the whole process could take back. A batch is therefore closed by
+// time, about every two seconds, whatever the rows cost (an FTIWID row a
+// microsecond, a DOCUMENT row with its memos far more). Failures behave as in
+// a single TBulkScope: a failed write undoes only itself, and the rows are
+// committed when the copy ends, also by an exception.
+class TCopyTransactions {
+ public:
+  // Reports the copy's beginning: `table` is what the status line shows,
+  // `countedAs` the legacy table whose row count is its total.
+  TCopyTransactions(TConnection& connection, const TCopyProgress& progress,
+                    const std::string& table, const std::string& countedAs);
+
+  // After each source row: reports the step; closes the batch when its time
+  // is up. When the run was asked to stop, commits the rows so far and
+  // reports the stop.
+  void RowDone(bool letMessagesThrough);
+  // Commits the last batch; raises when the commit fails.
+  void Finish() { FScope->Finish(); }
+
+ private:
+  static constexpr int kCheckEveryRows = 256;
+  static constexpr std::chrono::seconds kBatchTime{2};
+  // The scope's own row limit only caps a batch whose rows come very fast.
+  static constexpr int kMaxBatchRows = 1000000;
+
+  void Begin();
+
+  TConnection& FConnection;
+  const TCopyProgress& FProgress;
+  std::unique_ptr<TBulkScope> FScope;
+  std::chrono::steady_clock::time_point FBegun;
+  long FRows = 0;
+};
+
+// The failures of one copy by kind: a column whose values are not taken
+// over, rows that are not copied, RTF texts that are not moved. The first
+// failure of a kind is followed in the log by its cause as the engine reports
+// it (a damaged or missing memo file names itself and its fault); the
+// further ones are only counted, and the count is logged once when the table
+// is done, so that one bad file neither floods the log nor goes unnamed.
+// Only failures reach this class; the rows that copy cleanly never do.
+class TCopyFailures {
+ public:
+  explicit TCopyFailures(TTableCopy::TLog log) : FLog(std::move(log)) {}
+
+  // A value of target column `column` not taken over.
+  void Value(const std::string& column, const std::exception& cause);
+  // A row not copied, or an RTF text not moved; the caller has logged the
+  // row's own line already.
+  void Row(const std::exception& cause) { Other("Datensätze", cause); }
+  void RtfText(const std::exception& cause) { Other("RTF-Texte", cause); }
+
+  // The counts of the kinds that failed more than once.
+  void LogCounts();
+
+ private:
+  struct TKind {
+    std::string Name;
+    int Count = 0;
+  };
+
+  void Other(const char* kind, const std::exception& cause);
+  // Counts one failure of `kind`; returns the count so far.
+  int Count(const std::string& kind);
+  void Log(const std::string& line) const {
+    if (FLog) FLog(line);
+  }
+
+  TTableCopy::TLog FLog;
+  std::vector<TKind> FKinds;  // a few at most, in the order they first failed
+};
+
+}  // namespace dk
