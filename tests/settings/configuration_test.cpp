@@ -348,14 +348,19 @@ TEST_F(ConfigurationTest, HiveProblemsAreReportedOnce) {
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_TRUE(cfg->OpenLastDB);                        // what was not read keeps its default
     EXPECT_EQ(err, "Warnung: " + c.Log.front() + "\n");  // one warning
+    // Without a readable machine hive the records go to the machine's own
+    // Error.log, which other programs write to as well: only the records
+    // naming this sandbox's hives are this run's.
     const std::string logFile = ErrorLogFileName();
-    TStringList log;
-    log.LoadFromFile(logFile);
-    ASSERT_EQ(log.Count(), static_cast<int>(c.Log.size())) << test::ReadFile(logFile);
+    TStringList all;
+    all.LoadFromFile(logFile);
+    std::vector<std::string> log;
+    for (const std::string& line : all.Items())
+      if (line.find(FDir.Path()) != std::string::npos) log.push_back(line);
+    ASSERT_EQ(log.size(), c.Log.size()) << test::ReadFile(logFile);
     for (size_t i = 0; i < c.Log.size(); ++i)
-      EXPECT_NE(log[static_cast<int>(i)].find(c.Log[i]), std::string::npos)
-          << log[static_cast<int>(i)];
-    std::filesystem::remove(logFile);
+      EXPECT_NE(log[i].find(c.Log[i]), std::string::npos) << log[i];
+    if (logFile.rfind(FDir.Path(), 0) == 0) std::filesystem::remove(logFile);
   }
 }
 
