@@ -1,5 +1,6 @@
 #include "sys/app_exec.h"
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -156,6 +157,10 @@ void TAppExec::Execute() {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     if (enterFolder) posix_spawn_file_actions_addchdir_np(&actions, FExePath.c_str());
+    if (DiscardOutput) {
+      posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+      posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    }
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     // Its own process group, so that a time limit ends the programs it started

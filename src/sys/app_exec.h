@@ -57,6 +57,9 @@ class TAppExec {
   // With Wait: milliseconds after which a program still running is ended
   // (SIGKILL to its process group); 0 waits without limit.
   int TimeLimitMs = 0;
+  // Send the program's standard output and error to /dev/null (converters
+  // that report every file would otherwise write into the caller's output).
+  bool DiscardOutput = false;
 
   // -1 before any start; the error code after a failed start; 0 after a
   // start that was waited for.
