@@ -1,4 +1,4 @@
-// dkl-mkarchive FILE
+// dkl-mkarchive [OPTION]... FILE
 //
 // Creates FILE as a new SQLite database holding an empty version 6 archive,
 // as the product's set-up does: every archive table, the document tables by
@@ -14,16 +14,22 @@
 #include <string>
 
 #include "db/util/archive_schema.h"
+#include "sys/program_options.h"
 
 int main(int argc, char** argv) {
-  if (argc != 2 || std::string(argv[1]).empty()) {
-    std::fprintf(stderr,
-                 "Aufruf: dkl-mkarchive DATEI\n"
-                 "Legt DATEI als neue SQLite-Datenbank mit einem leeren Archiv der Version 6 "
-                 "an.\n");
-    return 2;
-  }
-  std::string file = argv[1];
+  dk::TProgramOptions cli("dkl-mkarchive", "[OPTION]... DATEI",
+                          "Legt DATEI als neue SQLite-Datenbank mit einem leeren Archiv der "
+                          "Version 6 an.\nEine vorhandene DATEI bleibt unverändert.");
+  cli.SetEpilog(
+      "Status: 0 angelegt, 1 fehlgeschlagen (Grund auf der Standardfehlerausgabe),\n"
+      "2 falscher Aufruf.");
+  dk::TParsedOptions parsed;
+  if (auto status = cli.Parse(argc, argv, parsed)) return *status;
+  if (parsed.Positional().empty() || parsed.Positional()[0].empty())
+    return cli.UsageError("DATEI fehlt");
+  if (parsed.Positional().size() > 1)
+    return cli.UsageError("zu viele Argumente: \"" + parsed.Positional()[1] + "\"");
+  const std::string file = parsed.Positional()[0];
   struct stat st {};
   if (lstat(file.c_str(), &st) == 0) {
     std::fprintf(stderr,

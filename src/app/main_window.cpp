@@ -1,9 +1,15 @@
 #include "app/main_window.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <iostream>
 
+#include "app/run_log.h"
+#include "app/stop_signal.h"
+#include "app/target_probe.h"
+#include "sys/program_options.h"
 #include "ui/message_box.h"
 #include "ui/terminal_view.h"
 
@@ -19,6 +25,31 @@ bool DirectoryExists(const std::string& path) {
 bool FileExists(const std::string& path) {
   struct stat st {};
   return stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+// The folder a file lies in, as a path that ends with "/".
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? "./" : path.substr(0, slash + 1);
+}
+
+// "1:05" or "1:02:05".
+std::string DurationText(double seconds) {
+  long s = static_cast<long>(seconds + 0.5);
+  char buf[32];
+  if (s >= 3600)
+    std::snprintf(buf, sizeof buf, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+  else
+    std::snprintf(buf, sizeof buf, "%ld:%02ld", s / 60, s % 60);
+  return buf;
+}
+
+// A log line that reports a problem: the "***" lines (the banner among them)
+// and the rows a copy skipped.
+bool IsSkippedRowLine(const std::string& line) {
+  static const std::string head = "Datensatz \"", tail = "\" konnte nicht kopiert werden.";
+  return line.size() >= head.size() + tail.size() && line.compare(0, head.size(), head) == 0 &&
+         line.compare(line.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 }  // namespace
@@ -130,6 +161,7 @@ bool TFormArcport5Main::AppMessage(TMessage& msg) {
 
 void TFormArcport5Main::RunConversion() {
   FRunPending = false;
+  FOutcome = TRunOutcome::Refused;
   if (FArgs.size() < 2) {
     MessageDlg(
         "Dieses Programm wird vom Dokalon für die Datenübernahme aus Version 5.0 verwendet. Eine "
@@ -140,25 +172,94 @@ void TFormArcport5Main::RunConversion() {
   SetSourceDir(FArgs[0]);
   FTargetDb = FArgs[1];
   if (!DirectoryExists(FSourceDir)) {
-    MessageDlg("Das Quellverzeichnis \"" + FSourceDir + "\" ist nicht vorhanden.", mtError, mbOK);
+    // A file given as the source would read as "missing" otherwise.
+    if (FileExists(FArgs[0]))
+      MessageDlg(SourceIsFileText(FArgs[0]), mtError, mbOK);
+    else
+      MessageDlg("Das Quellverzeichnis \"" + FSourceDir + "\" ist nicht vorhanden.", mtError, mbOK);
     return;
   }
   if (!FileExists(FTargetDb)) {
-    MessageDlg("Die Zieldatenbank \"" + FTargetDb + "\" ist nicht vorhanden.", mtError, mbOK);
+    if (DirectoryExists(FTargetDb))
+      MessageDlg(TargetIsDirectoryText(FTargetDb), mtError, mbOK);
+    else
+      MessageDlg("Die Zieldatenbank \"" + FTargetDb + "\" ist nicht vorhanden.", mtError, mbOK);
+    return;
+  }
+  // SQLite needs the folder for its journal and the run for its log; without
+  // it the run would fail half-way and could not even leave its log.
+  if (access(FolderOf(FTargetDb).c_str(), W_OK | X_OK) != 0) {
+    MessageDlg(TargetFolderNotWritableText(FolderOf(FTargetDb), FTargetDb), mtError, mbOK);
     return;
   }
   LabelSrc->SetCaption(MinimizeName(FSourceDir, LabelSrc->WidthInChars()));
   LabelDst->SetCaption(MinimizeName(FTargetDb, LabelDst->WidthInChars()));
 
   FPrepared = false;
+  FOutcome = TRunOutcome::Failed;
+  FRunStart = std::chrono::steady_clock::now();
   try {
     ConvertArchive();
   } catch (...) {
     // A failure that escapes after the preparation still leaves the log.
-    if (FPrepared) MemoLog->Lines().SaveToFile(LogFileName(FTargetDb));
+    if (FPrepared) {
+      SaveLog();
+      BuildSummary();
+    }
     throw;
   }
-  MemoLog->Lines().SaveToFile(LogFileName(FTargetDb));
+  SaveLog();
+  BuildSummary();
+}
+
+void TFormArcport5Main::SaveLog() {
+  const std::string logPath = LogFileName(FTargetDb);
+  try {
+    SaveRunLog(MemoLog->Lines().Text(), logPath);
+  } catch (const std::exception& e) {
+    // The log is the one channel of the result: when the file cannot take it,
+    // stderr gets all of it, and the exit status says so.
+    FLogError = e.what();
+    if (Application && Application->TerminalView()) Application->TerminalView()->ClearStatus();
+    std::string out = "arcport5: " + FLogError + " Das vollständige Protokoll folgt.\n";
+    for (const std::string& line : MemoLog->Lines().Items()) out += line + "\n";
+    std::fwrite(out.data(), 1, out.size(), stderr);
+    std::fflush(stderr);
+  }
+}
+
+void TFormArcport5Main::BuildSummary() {
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - FRunStart).count();
+  std::string s = "arcport5: ";
+  switch (FOutcome) {
+    case TRunOutcome::Converted:
+      s += "Konvertierung abgeschlossen";
+      break;
+    case TRunOutcome::Interrupted:
+      s += "Konvertierung abgebrochen (" + SignalName(FStopSignal) + ")";
+      break;
+    default:
+      s += "Konvertierung fehlgeschlagen";
+      break;
+  }
+  s += " nach " + DurationText(seconds) + "\n";
+  for (const TTableProgress& t : FTables) {
+    char line[160];
+    std::snprintf(line, sizeof line, "  %-10s %9ld", t.Table.c_str(), t.Done - t.Skipped);
+    s += line;
+    if (t.Total >= 0 && t.Done != t.Total) s += " von " + std::to_string(t.Total);
+    s += " Zeilen";
+    if (t.Skipped > 0) s += ", " + std::to_string(t.Skipped) + " übersprungen";
+    s += "\n";
+  }
+  s += "  Problemzeilen im Protokoll (*** und übersprungene Zeilen): " +
+       std::to_string(FProblemLines) + "\n";
+  if (FLogError.empty())
+    s += "  Protokoll: " + LogFileName(FTargetDb) + "\n";
+  else
+    s += "  Protokoll: nicht geschrieben (steht auf der Standardfehlerausgabe)\n";
+  FSummary = s;
 }
 
 void TFormArcport5Main::SetSourceDir(const std::string& dir) {
@@ -169,23 +270,138 @@ void TFormArcport5Main::SetSourceDir(const std::string& dir) {
 void TFormArcport5Main::AddLog(const std::string& text) {
   LabelInfo->SetCaption(text);
   MemoLog->Append(text);
+  if (text.find("***") != std::string::npos) {
+    ++FProblemLines;
+  } else if (IsSkippedRowLine(text)) {
+    ++FProblemLines;
+    if (!FTables.empty()) ++FTables.back().Skipped;
+  }
   if (OnAddLog) OnAddLog(text);
 }
 
+void TFormArcport5Main::BeginTableCopy(const std::string& table, const std::string& countedAs) {
+  TTableProgress t;
+  t.Table = table;
+  const auto counted = FSourceCounts.find(countedAs);
+  t.Total = counted == FSourceCounts.end() ? -1 : counted->second;
+  FTables.push_back(t);
+  FTableStart = FRateStamp = std::chrono::steady_clock::now();
+  FRateRows = 0;
+  FRate = 0;
+  ShowTableProgress(true);
+}
+
+bool TFormArcport5Main::TableRowDone() {
+  if (FTables.empty()) return StopSignal() != 0;
+  ++FTables.back().Done;
+  // The clock is read only every few rows: an FTIWID row costs about a
+  // microsecond.
+  if (FTables.back().Done % 64 == 0) ShowTableProgress(false);
+  return StopSignal() != 0;
+}
+
+void TFormArcport5Main::ShowTableProgress(bool force) {
+  if (FTables.empty()) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (!force && now - FLastShown < std::chrono::milliseconds(100)) return;
+  FLastShown = now;
+  const TTableProgress& t = FTables.back();
+  // The rate over the last second or more, so that it follows a table whose
+  // rows change in cost without jumping with every redraw.
+  const double window = std::chrono::duration<double>(now - FRateStamp).count();
+  if (window >= 1.0) {
+    const double rate = (t.Done - FRateRows) / window;
+    FRate = FRate == 0 ? rate : 0.5 * FRate + 0.5 * rate;
+    FRateStamp = now;
+    FRateRows = t.Done;
+  }
+  std::string detail = t.Table + ": " + std::to_string(t.Done);
+  if (t.Total >= 0) detail += " von " + std::to_string(t.Total);
+  detail += " Zeilen";
+  if (FRate > 0) {
+    detail += ", " + std::to_string(static_cast<long>(FRate + 0.5)) + " Zeilen/s";
+    if (t.Total > t.Done) detail += ", noch etwa " + DurationText((t.Total - t.Done) / FRate);
+  }
+  ProgressBar->SetDetail(detail);
+}
+
+void TFormArcport5Main::CheckStop() {
+  const int sig = StopSignal();
+  if (sig == 0) return;
+  std::string text = "Konvertierung abgebrochen durch " + SignalName(sig);
+  if (!FTables.empty()) {
+    const TTableProgress& t = FTables.back();
+    text += " in Tabelle " + t.Table + " nach " + std::to_string(t.Done);
+    if (t.Total >= 0) text += " von " + std::to_string(t.Total);
+    text += " Zeilen";
+  }
+  text += "; alles bis dahin Übernommene ist gespeichert.";
+  throw EInterrupted(sig, text);
+}
+
+int ExitStatusOf(const TFormArcport5Main& form) {
+  if (!form.LogError().empty()) return 3;
+  switch (form.Outcome()) {
+    case TRunOutcome::Converted:
+      return 0;
+    case TRunOutcome::Refused:
+    case TRunOutcome::None:
+      return 2;
+    case TRunOutcome::Interrupted:
+      return 128 + form.StopSignalSeen();
+    case TRunOutcome::Failed:
+      break;
+  }
+  return 1;
+}
+
 int RunArcport5(int argc, char** argv) {
+  TProgramOptions cli("arcport5", "[OPTION]... QUELLVERZEICHNIS ZIELDATENBANK",
+                      "Konvertiert ein Archiv der Version 5 (Verzeichnis mit Paradox-Tabellen)\n"
+                      "in die vorhandene Archivdatenbank der Version 6. Das Protokoll steht\n"
+                      "danach neben der Zieldatenbank (gleicher Name, Endung .log); ein\n"
+                      "früheres Protokoll bleibt als NAME.1.log, NAME.2.log, ... erhalten.\n"
+                      "Optionen stehen vor den beiden Argumenten.");
+  cli.AddFlag("exit-status", 0,
+              "Ausgang als Status: 0 konvertiert, 1 fehlgeschlagen,\n"
+              "2 abgewiesen, 130/143 durch SIGINT/SIGTERM abgebrochen")
+      .AddFlag("check", 0,
+               "prüft Quelle und Ziel vollständig und meldet, was die\n"
+               "Konvertierung tun würde; schreibt nichts")
+      .SetEpilog(
+          "Ohne --exit-status ist der Status immer 0 (der Aufrufer liest das Protokoll).\n"
+          "Kann das Protokoll nicht geschrieben werden, steht es vollständig auf der\n"
+          "Standardfehlerausgabe, und der Status ist 3. --check: 0 bereit, 1 Befunde,\n"
+          "2 abgewiesen.\n"
+          "Strg+C (SIGINT) oder SIGTERM beendet den Lauf nach der laufenden Zeile; das\n"
+          "Übernommene bleibt gespeichert. Ein zweites Strg+C beendet sofort.")
+      .StopAtFirstArgument();
+  TParsedOptions parsed;
+  if (auto status = cli.Parse(argc, argv, parsed)) return *status;
+  if (parsed.Has("check")) return RunCheck(parsed.Positional());
+  const bool exitStatus = parsed.Has("exit-status");
+
+  InstallStopSignals();
+  int status = 0;
+  std::string summary;
   try {
     TApplication app;
     app.Title = "DKL 5to6-Konverter";
     app.SetTerminalView(TTerminalView::ForStderr());
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-    TFormArcport5Main form(nullptr, std::move(args));
+    TFormArcport5Main form(nullptr, parsed.Positional());
     form.Show();
-    app.Run();
+    app.Run();  // reports a failure that escapes the run itself
+    summary = form.Summary();
+    status = exitStatus || !form.LogError().empty() ? ExitStatusOf(form) : 0;
   } catch (const std::exception& e) {
     std::cerr << "DKL 5to6-Konverter: " << e.what() << std::endl;
+    if (exitStatus) status = 1;
   }
-  return 0;
+  if (!summary.empty()) {
+    std::fwrite(summary.data(), 1, summary.size(), stdout);
+    std::fflush(stdout);
+  }
+  return status;
 }
 
 }  // namespace dk

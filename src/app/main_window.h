@@ -6,7 +6,9 @@
 // once: it runs the conversion and closes the window, which ends the program.
 #pragma once
 
+#include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +25,24 @@ namespace dk {
 
 // The private start message: WM_APP with wParam 100.
 constexpr uintptr_t kStartRunParam = 100;
+
+// How a run ended. The product learns it from the log file; a script asks for
+// it as the exit status (arcport5 --exit-status).
+enum class TRunOutcome {
+  None,         // no run yet
+  Refused,      // arguments, source or target refused before anything was read
+  Converted,    // the conversion ran to its end
+  Failed,       // the conversion ended with the error banner
+  Interrupted,  // SIGINT or SIGTERM stopped it (banner and interruption line)
+};
+
+// One table of the copy stage as the status line and the summary show it.
+struct TTableProgress {
+  std::string Table;
+  long Total = 0;    // legacy rows counted before the copy (-1: not countable)
+  long Done = 0;     // legacy rows passed through the copy
+  long Skipped = 0;  // rows logged as not copied
+};
 
 class TFormArcport5Main : public TForm {
  public:
@@ -65,6 +85,32 @@ class TFormArcport5Main : public TForm {
   // Sees every log line as it is added (benchmarks time the stages by it).
   std::function<void(const std::string&)> OnAddLog;
 
+  // How the run ended.
+  TRunOutcome Outcome() const { return FOutcome; }
+  // The signal that stopped the run, when Outcome() is Interrupted.
+  int StopSignalSeen() const { return FStopSignal; }
+  // Why the log file could not be written, or "". The whole log has then been
+  // printed on stderr instead.
+  const std::string& LogError() const { return FLogError; }
+  // What the run did, for standard output once the window is gone: result,
+  // duration, rows per table, problem lines and the log's path. Empty when
+  // the run was refused.
+  const std::string& Summary() const { return FSummary; }
+  // The copies so far, in order.
+  const std::vector<TTableProgress>& TableProgress() const { return FTables; }
+
+  // Progress of the copy stage (table_copy.cpp). BeginTableCopy starts the
+  // rows of `table` (RTFTEXT for the RTF move), whose total is the count of
+  // the legacy table `countedAs`; TableRowDone counts one legacy row and, at most every tenth of
+  // a second, shows rows done of total, rows per second and the time left
+  // below the progress bar. It returns true when the run was asked to stop
+  // (SIGINT, SIGTERM): the copy then commits what it wrote and calls
+  // CheckStop.
+  void BeginTableCopy(const std::string& table, const std::string& countedAs);
+  bool TableRowDone();
+  // Ends the run with EInterrupted when a stop signal came.
+  void CheckStop();
+
   // The table copy (table_copy.cpp). Each copy logs its table, advances
   // ProgressBar by one step per source row and, except the RTF move, lets
   // pending messages be processed after every row. The copies write through
@@ -102,6 +148,15 @@ class TFormArcport5Main : public TForm {
  private:
   // The twelve stages of the conversion.
   void RunStages();
+  // The checks of the target that must pass before it is opened: a lock held
+  // by another program, a SQLite file without the archive tables, an archive
+  // converted before. Raises with a message that names the cause.
+  void CheckTargetBeforeOpen();
+  // Writes the log file (run_log.h); when that fails, the whole log goes to
+  // stderr with the reason.
+  void SaveLog();
+  void ShowTableProgress(bool force);
+  void BuildSummary();
 
   std::vector<std::string> FArgs;
   bool FRunPending = false;
@@ -110,6 +165,21 @@ class TFormArcport5Main : public TForm {
   // Set once the conversion's preparation (settings, configuration) is done:
   // from then on a failure still leaves the log file behind.
   bool FPrepared = false;
+  TRunOutcome FOutcome = TRunOutcome::None;
+  int FStopSignal = 0;
+  std::string FLogError;
+  std::string FSummary;
+  // Legacy row counts of the progress budget, by table.
+  std::map<std::string, int> FSourceCounts;
+  std::vector<TTableProgress> FTables;
+  int FProblemLines = 0;
+  std::chrono::steady_clock::time_point FRunStart{};
+  std::chrono::steady_clock::time_point FTableStart{};
+  std::chrono::steady_clock::time_point FLastShown{};
+  // Rows per second of the current table, over the last second or so.
+  std::chrono::steady_clock::time_point FRateStamp{};
+  long FRateRows = 0;
+  double FRate = 0;
 
   std::unique_ptr<TParadoxQuery> FBdeQuerySrc;
   std::unique_ptr<TConnection> FAdoConnectionDst;
@@ -134,8 +204,21 @@ void RewriteLayoutFile(const std::string& fileName);
 // ".log" (appended when the name has none).
 std::string LogFileName(const std::string& targetDb);
 
-// The program entry: application object, title, main window, message loop.
-// Returns the exit status, which is 0 in every case.
+// The program entry: options, application object, title, main window,
+// message loop, summary. Without options the exit status is 0 in every case
+// (the caller reads the log file); with --exit-status it is 0 converted,
+// 1 failed, 2 refused, 128 + signal interrupted. A log file that cannot be
+// written makes it 3 in every mode (the log is then on stderr). --check
+// reads and reports without writing (check_run.cpp).
 int RunArcport5(int argc, char** argv);
+
+// arcport5 --check SOURCE TARGET (check_run.cpp): reads every legacy table to
+// its end and the side files, looks at the target read-only, prints what it
+// found and what a conversion would do. Writes nothing anywhere. Returns 0
+// when nothing stands in the way, 1 with findings, 2 when refused.
+int RunCheck(const std::vector<std::string>& args);
+
+// The exit status of a finished run as --exit-status reports it.
+int ExitStatusOf(const TFormArcport5Main& form);
 
 }  // namespace dk

@@ -40,6 +40,18 @@ void AssignFieldValue(TField& target, const TParadoxField& source) {
       else
         target.SetAsInteger(source.AsLargeInt());
       return;
+    case ftBlob:
+      // A Blob holding text (an RTF text) into a text column: decoded like a
+      // memo, never as raw legacy bytes inside the column's UTF-8 text.
+      if (IsTextType(target.DataType())) {
+        if (source.IsNull())
+          target.Clear();
+        else
+          target.SetAsString(source.AsText());
+        return;
+      }
+      target.SetAsVariant(ParadoxFieldValue(source));
+      return;
     default:
       target.SetAsVariant(ParadoxFieldValue(source));
   }

@@ -18,7 +18,8 @@ namespace dk {
 TVariant ParadoxFieldValue(const TParadoxField& field);
 
 // Writes the legacy field's value into a target field, converted by the
-// target's type (the record copy finds this overload by its argument types).
+// target's type (the record copy finds this overload by its argument types);
+// a Blob into a text column is decoded from the table's code page (AsText).
 // Raises when the value cannot be read or does not fit the target column.
 void AssignFieldValue(TField& target, const TParadoxField& source);
 

@@ -7,6 +7,8 @@
 #include <sstream>
 
 #include "app/main_window.h"
+#include "app/stop_signal.h"
+#include "app/target_probe.h"
 #include "db/appl_database.h"
 #include "db/archive.h"
 #include "db/db_fields.h"
@@ -168,6 +170,19 @@ void TFormArcport5Main::ConvertArchive() {
   Application->ProcessMessages();
   try {
     RunStages();
+    FOutcome = TRunOutcome::Converted;
+  } catch (const EInterrupted& e) {
+    // Stopped on request: the copy has committed its rows. The log says so
+    // under the banner; no box and no beep, the user asked for it.
+    FOutcome = TRunOutcome::Interrupted;
+    FStopSignal = e.Signal();
+    AddLog("******************* Fehler *********************");
+    AddLog(e.what());
+    try {
+      DkArchiveDst->Close();
+    } catch (const std::exception&) {
+      // the interruption is what the log reports
+    }
   } catch (const std::exception& e) {
     AddLog("******************* Fehler *********************");
     AddLog(e.what());
@@ -191,11 +206,17 @@ void TFormArcport5Main::RunStages() {
 
   // 2. Progress budget: the legacy rows plus the fixed advances of the stages.
   int budget = 30;
-  for (const char* table : kCountedTables) budget += GetRecordCount(table);
+  for (const char* table : kCountedTables) {
+    const int count = GetRecordCount(table);
+    FSourceCounts[table] = count;
+    budget += count;
+  }
   ProgressBar->SetMax(budget);
+  CheckStop();
 
   // 3. Target.
   AddLog("öffne " + FTargetDb);
+  CheckTargetBeforeOpen();
   archive.SetDatabaseName(FTargetDb);
   archive.Open();
   ProgressBar->StepBy(5);
@@ -208,6 +229,8 @@ void TFormArcport5Main::RunStages() {
   BdeQuerySrc->SetSQL("SELECT * FROM DOCUMENT");
   BdeQuerySrc->Open();
   ProgressBar->StepBy(5);
+
+  CheckStop();
 
   // 5. The legacy document columns the target lacks. NAMES is tested under
   // its legacy name and added as MYNAMES even when the target has that
@@ -229,6 +252,8 @@ void TFormArcport5Main::RunStages() {
   }
   ProgressBar->StepBy(5);
   archive.RefreshQueryDoc();
+
+  CheckStop();
 
   // 6. Field descriptions, then the renames.
   TDkDBFields& fields = *archive.DBFields();
@@ -274,6 +299,8 @@ void TFormArcport5Main::RunStages() {
   }
   ProgressBar->StepBy(5);
 
+  CheckStop();
+
   // 9. Layout.
   const std::string layoutsDir = GetLayoutsDir();
   if (!DirectoryExists(layoutsDir)) ForceDirectories(layoutsDir);
@@ -285,6 +312,8 @@ void TFormArcport5Main::RunStages() {
     archive.WriteOption("LayoutFile", layout);
     RewriteLayoutFile(layout);
   }
+
+  CheckStop();
 
   // 10. Pick lists. A renamed field finds its local list under the legacy
   // name first (NAMES.itm for MYNAMES), then under the new one.
@@ -322,6 +351,8 @@ void TFormArcport5Main::RunStages() {
   fields.SaveAll(connection);
   ProgressBar->StepBy(5);
 
+  CheckStop();
+
   // 11. Data.
   AdoQueryDst->SetConnection(&connection);
   AddLog("Daten kopieren");
@@ -329,12 +360,32 @@ void TFormArcport5Main::RunStages() {
   MoveRtfTexts();
   for (const char* table : kCopiedTables) CopyTable(table);
 
+  CheckStop();
+
   // 12. Close down.
   AdoQueryDst->Close();
   archive.SyncIDCounters();
   AddLog("Import/Konvertierung abgeschlossen");
   archive.WriteOption("Converted", GetLogStamp() + "converted from paradox archive");
   archive.Close();
+  // The budget counts rows that never advance the bar (IDENTNO, DOCBLOBS
+  // when the RTF texts stay where they are): a finished run shows 100%.
+  ProgressBar->SetPosition(ProgressBar->Max());
+  ProgressBar->SetDetail("");
+}
+
+void TFormArcport5Main::CheckTargetBeforeOpen() {
+  // The data layer waits up to its command time-out for a lock; a few
+  // seconds tell a lock that a saving program gives back from one that stays.
+  const TTargetProbe probe = ProbeTarget(FTargetDb, true, 3000);
+  if (!probe.IsSqlite) return;  // the archive's own open names what the file is
+  if (probe.Locked) throw std::runtime_error(TargetLockedText(FTargetDb));
+  if (!probe.Error.empty()) return;
+  if (!probe.MissingTable.empty())
+    throw std::runtime_error(MissingArchiveTableText(FTargetDb, probe.MissingTable));
+  // A second conversion would append every document, version and word again.
+  if (!probe.Converted.empty())
+    throw std::runtime_error(AlreadyConvertedText(FTargetDb, probe.Converted));
 }
 
 }  // namespace dk

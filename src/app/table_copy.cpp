@@ -4,12 +4,13 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/main_window.h"
 #include "app/paradox_fields.h"
 #include "data/bulk_scope.h"
+#include "data/query.h"
 #include "db/record_copy.h"
-#include "db/util/sql_util.h"
 #include "sys/api_tools.h"
 #include "sys/text.h"
 
@@ -27,10 +28,22 @@ namespace {
 // committed when the copy ends, also by an exception.
 class TCopyTransactions {
  public:
-  explicit TCopyTransactions(TConnection& connection) : FConnection(connection) { Begin(); }
+  // `table` is what the status line shows, `countedAs` the legacy table
+  // whose row count is its total.
+  TCopyTransactions(TConnection& connection, TFormArcport5Main& form, const std::string& table,
+                    const std::string& countedAs)
+      : FConnection(connection), FForm(form) {
+    FForm.BeginTableCopy(table, countedAs);
+    Begin();
+  }
 
-  // After each row: closes the batch when its time is up.
+  // After each row: counts it; closes the batch when its time is up. When the
+  // run was asked to stop, commits the rows so far and ends the copy.
   void RowDone() {
+    if (FForm.TableRowDone()) {
+      FScope->Finish();
+      FForm.CheckStop();
+    }
     if (++FRows % kCheckEveryRows != 0) return;
     if (std::chrono::steady_clock::now() - FBegun < kBatchTime) return;
     try {
@@ -59,9 +72,65 @@ class TCopyTransactions {
   }
 
   TConnection& FConnection;
+  TFormArcport5Main& FForm;
   std::unique_ptr<TBulkScope> FScope;
   std::chrono::steady_clock::time_point FBegun;
   long FRows = 0;
+};
+
+// The failures of one copy by kind: a column whose values are not taken
+// over, rows that are not copied, RTF texts that are not moved. The first
+// failure of a kind is followed in the log by its cause as the engine reports
+// it (a damaged or missing memo file names itself and its fault); the
+// further ones are only counted, and the count is logged once when the table
+// is done, so that one bad file neither floods the log nor goes unnamed.
+// Only failures reach this class; the rows that copy cleanly never do.
+class TCopyFailures {
+ public:
+  explicit TCopyFailures(TFormArcport5Main& form) : FForm(form) {}
+
+  // A value of target column `column` not taken over.
+  void Value(const std::string& column, const std::exception& cause) {
+    if (Count("Feld \"" + column + "\"") == 1)
+      FForm.AddLog("Feld \"" + column + "\" nicht übernommen: " + cause.what());
+  }
+  // A row not copied, or an RTF text not moved; the caller has logged the
+  // row's own line already.
+  void Row(const std::exception& cause) { Other("Datensätze", cause); }
+  void RtfText(const std::exception& cause) { Other("RTF-Texte", cause); }
+
+  // The counts of the kinds that failed more than once.
+  void LogCounts() {
+    for (const TKind& kind : FKinds) {
+      if (kind.Count < 2) continue;
+      if (kind.Name.rfind("Feld ", 0) == 0)
+        FForm.AddLog(kind.Name + " in insgesamt " + std::to_string(kind.Count) +
+                     " Datensätzen nicht übernommen");
+      else
+        FForm.AddLog("insgesamt " + std::to_string(kind.Count) + " " + kind.Name +
+                     " nicht kopiert");
+    }
+  }
+
+ private:
+  struct TKind {
+    std::string Name;
+    int Count = 0;
+  };
+
+  void Other(const char* kind, const std::exception& cause) {
+    if (Count(kind) == 1) FForm.AddLog(std::string("Ursache: ") + cause.what());
+  }
+  // Counts one failure of `kind`; returns the count so far.
+  int Count(const std::string& kind) {
+    for (TKind& k : FKinds)
+      if (k.Name == kind) return ++k.Count;
+    FKinds.push_back({kind, 1});
+    return 1;
+  }
+
+  TFormArcport5Main& FForm;
+  std::vector<TKind> FKinds;  // a few at most, in the order they first failed
 };
 
 std::string CountText(int count) {
@@ -120,18 +189,23 @@ int TFormArcport5Main::CopyTable(const std::string& tableName) {
   // TODOGUID column takes the rows without one rather than refusing them all.
   TField* todoGuid = SameText(tableName, "TODO") ? AdoQueryDst->FindField("TODOGUID") : nullptr;
   const TRecordCopyMap map(*BdeQuerySrc, *AdoQueryDst);
+  TCopyFailures failures(*this);
+  const auto valueFailed = [&failures](TField& target, const std::exception& cause) {
+    failures.Value(target.FieldName(), cause);
+  };
   int count = 0;
-  TCopyTransactions transactions(TargetConnection(*AdoQueryDst));
+  TCopyTransactions transactions(TargetConnection(*AdoQueryDst), *this, tableName, tableName);
   while (!BdeQuerySrc->Eof()) {
     try {
       AdoQueryDst->Append();
-      CopyRecordFields(*BdeQuerySrc, map);
+      CopyRecordFields(*BdeQuerySrc, map, valueFailed);
       if (todoGuid) todoGuid->SetAsString(NewGuidText());
       AdoQueryDst->Post();
       ++count;
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
       if (AdoQueryDst->State() != dsBrowse) AdoQueryDst->Cancel();
       AddLog("Datensatz \"" + FirstColumnText(*BdeQuerySrc) + "\" konnte nicht kopiert werden.");
+      failures.Row(e);
     }
     ProgressBar->StepIt();
     LetMessagesThrough();
@@ -140,6 +214,7 @@ int TFormArcport5Main::CopyTable(const std::string& tableName) {
   }
   // The rows are counted as written only once they are committed.
   transactions.Finish();
+  failures.LogCounts();
   AddLog(CountText(count));
   AdoQueryDst->Close();
   BdeQuerySrc->Close();
@@ -156,22 +231,54 @@ void TFormArcport5Main::CopyDocuments() {
   BdeQuerySrc->Open();
 
   const TRecordCopyMap map(*BdeQuerySrc, *AdoQueryDst);
-  TField* myNames = AdoQueryDst->FindField("MYNAMES");
+  TCopyFailures failures(*this);
+  const auto valueFailed = [&failures](TField& target, const std::exception& cause) {
+    failures.Value(target.FieldName(), cause);
+  };
+  // The columns of the special assignments, looked up once. A missing one
+  // fails each row's assignment through FieldByName, whose message names the
+  // table and the column.
+  TField* const docNo = AdoQueryDst->FindField("DOCNO");
+  TField* const notes = AdoQueryDst->FindField("NOTES");
+  TField* const docGuid = AdoQueryDst->FindField("DOCGUID");
+  TField* const myNames = AdoQueryDst->FindField("MYNAMES");
+  const TParadoxField* const number = BdeQuerySrc->FindField("NUMBER");
+  const TParadoxField* const note = BdeQuerySrc->FindField("NOTE");
+  const TParadoxField* const names = BdeQuerySrc->FindField("NAMES");
+  const auto target = [this](TField* field, const char* name) -> TField& {
+    return field ? *field : AdoQueryDst->FieldByName(name);
+  };
+  const auto source = [this](const TParadoxField* field, const char* name) -> const TParadoxField& {
+    return field ? *field : BdeQuerySrc->FieldByName(name);
+  };
   int count = 0;
   // A row that cannot be posted ends the copy (and the conversion); every
   // row posted before it is committed on the way out.
-  TCopyTransactions transactions(TargetConnection(*AdoQueryDst));
+  TCopyTransactions transactions(TargetConnection(*AdoQueryDst), *this, "DOCUMENT", "DOCUMENT");
   while (!BdeQuerySrc->Eof()) {
     AdoQueryDst->Append();
-    CopyRecordFields(*BdeQuerySrc, map);
-    try {
-      AdoQueryDst->FieldByName("DOCNO").SetAsString(BdeQuerySrc->FieldByName("NUMBER").AsString());
-      AdoQueryDst->FieldByName("NOTES").SetAsString(BdeQuerySrc->FieldByName("NOTE").AsString());
-      AdoQueryDst->FieldByName("DOCGUID").SetAsString(NewGuidText());
-      if (myNames) myNames->SetAsString(BdeQuerySrc->FieldByName("NAMES").AsString());
-    } catch (const std::exception&) {
-      AddLog("*** NUMBER, NOTES, NAMES oder DOCGUID konnte nicht übernommen werden ***");
-    }
+    CopyRecordFields(*BdeQuerySrc, map, valueFailed);
+    // Each special assignment stands on its own: a memo that cannot be read
+    // (NOTE in a damaged .MB) or a legacy table without NUMBER must not cost
+    // the row its GUID or its names. The row's line is logged once, each
+    // column's cause once per table.
+    bool rowLogged = false;
+    const auto assign = [&](const char* column, auto&& assignment) {
+      try {
+        assignment();
+      } catch (const std::exception& e) {
+        if (!rowLogged)
+          AddLog("*** NUMBER, NOTES, NAMES oder DOCGUID konnte nicht übernommen werden ***");
+        rowLogged = true;
+        failures.Value(column, e);
+      }
+    };
+    assign("DOCNO",
+           [&] { target(docNo, "DOCNO").SetAsString(source(number, "NUMBER").AsString()); });
+    assign("NOTES", [&] { target(notes, "NOTES").SetAsString(source(note, "NOTE").AsString()); });
+    assign("DOCGUID", [&] { target(docGuid, "DOCGUID").SetAsString(NewGuidText()); });
+    if (myNames)
+      assign("MYNAMES", [&] { myNames->SetAsString(source(names, "NAMES").AsString()); });
     AdoQueryDst->Post();
     ProgressBar->StepIt();
     ++count;
@@ -180,6 +287,7 @@ void TFormArcport5Main::CopyDocuments() {
     BdeQuerySrc->Next();
   }
   transactions.Finish();
+  failures.LogCounts();
   AddLog(CountText(count));
 }
 
@@ -205,19 +313,48 @@ void TFormArcport5Main::MoveRtfTexts() {
   }
   // A legacy DOCBLOBS without RTFTEXT is a damaged archive: it raises here.
   const TParadoxField& rtf = BdeQuerySrc->FieldByName("RTFTEXT");
-  TCopyTransactions transactions(target);
+  // Without DOCID each text fails on its own, as its statement would.
+  const TParadoxField* const docId = BdeQuerySrc->FindField("DOCID");
+  // The texts travel as bound values: an RTF text may hold any byte, a NUL
+  // included, which no SQL literal carries. A text column gets the text
+  // decoded (a legacy Blob in the table's code page); only a binary target
+  // column gets the bytes of a Blob as they are stored.
+  TQuery statement;
+  statement.SetConnection(&target);
+  TFieldType targetType = ftMemo;
+  if (sourceHasRtf) {
+    statement.SetSQLText("INSERT INTO DOCBLOBS (DOCID,RTFTEXT) VALUES(:DOCID,:RTFTEXT)");
+    try {
+      TQuery probe;
+      probe.SetConnection(&target);
+      probe.SetSQLText("SELECT RTFTEXT FROM DOCBLOBS WHERE 0=1");
+      probe.Open();
+      targetType = probe.Fields(0).DataType();
+    } catch (const std::exception&) {
+      // Without the column every statement fails and is logged below.
+    }
+  } else {
+    statement.SetSQLText("UPDATE DOCUMENT SET RTFTEXT=:RTFTEXT WHERE DOCID=:DOCID");
+    targetType = AdoQueryDst->FieldByName("RTFTEXT").DataType();
+  }
+  const bool bytes = rtf.DataType() == ftBlob && !IsTextType(targetType);
+  TParameter& idParam = statement.Parameters().ParamByName("DOCID");
+  TParameter& textParam = statement.Parameters().ParamByName("RTFTEXT");
+  TCopyFailures failures(*this);
+  TCopyTransactions transactions(target, *this, "RTFTEXT", sourceHasRtf ? "DOCUMENT" : "DOCBLOBS");
+  // A memo or Blob text is read once: a value that cannot be read (a damaged
+  // .MB) is a failed text, not an empty one that is passed over in silence.
+  const TFieldType rtfType = rtf.DataType();
+  const bool memoKind = rtfType == ftMemo || rtfType == ftFmtMemo || IsBlobType(rtfType);
   while (!BdeQuerySrc->Eof()) {
-    if (!IsFieldEmpty(&rtf)) {
+    if (!rtf.IsNull() && (memoKind || !IsFieldEmpty(&rtf))) {
       try {
-        const std::string docId = BdeQuerySrc->FieldByName("DOCID").AsString();
-        if (sourceHasRtf)
-          target.Execute("INSERT INTO DOCBLOBS (DOCID,RTFTEXT) VALUES(" + docId + "," +
-                         SqlQuoted(rtf.AsString()) + ")");
-        else
-          target.Execute("UPDATE DOCUMENT SET RTFTEXT=" + SqlQuoted(rtf.AsString()) + " " +
-                         "WHERE DOCID=" + docId);
-      } catch (const std::exception&) {
+        textParam.Value = bytes ? ParadoxFieldValue(rtf) : TVariant(rtf.AsText());
+        idParam.Value = ParadoxFieldValue(docId ? *docId : BdeQuerySrc->FieldByName("DOCID"));
+        statement.ExecSQL();
+      } catch (const std::exception& e) {
         AddLog("*** RTF-Text konnte nicht kopiert werden ***");
+        failures.RtfText(e);
       }
     }
     ProgressBar->StepIt();
@@ -226,6 +363,7 @@ void TFormArcport5Main::MoveRtfTexts() {
     BdeQuerySrc->Next();
   }
   transactions.Finish();
+  failures.LogCounts();
   AddLog(CountText(count));
 }
 

@@ -71,7 +71,7 @@ bool ValueMatches(TFieldType type, const TVariant& raw, const TVariant& wanted,
         return ValueAsFloat(type, raw, {}) == ValueAsFloat(type, wanted, {});
       return TextMatches(raw.ToString(), wanted.ToString(), options);
     }
-    TVariant w = ValueForColumn(type, 0, wanted, {});
+    TVariant w = ValueForColumn(type, wanted, {});
     if (w.IsNull()) return false;
     if (IsTextType(type)) return TextMatches(ValueAsString(type, raw), w.Text(), options);
     if (IsIntegerType(type)) return ValueAsLargeInt(type, raw, {}) == w.Integer();

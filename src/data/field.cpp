@@ -249,7 +249,7 @@ TVariant ValueAsVariant(TFieldType type, const TVariant& raw) {
   return raw;
 }
 
-TVariant ValueForColumn(TFieldType type, int size, const TVariant& value, std::string_view name) {
+TVariant ValueForColumn(TFieldType type, const TVariant& value, std::string_view name) {
   if (value.IsNull()) return value;
   if (IsTextType(type)) {
     std::string text;
@@ -266,9 +266,10 @@ TVariant ValueForColumn(TFieldType type, int size, const TVariant& value, std::s
       default:
         text = value.ToString();
     }
-    if ((type == ftString || type == ftFixedChar || type == ftWideString) && size > 0 &&
-        Utf8Length(text) > static_cast<size_t>(size))
-      text = Utf8Left(text, static_cast<size_t>(size));
+    // The declared size is the engine's business: SQLite keeps the whole
+    // text in any TEXT(n), and an engine that enforces sizes refuses the row.
+    // A text cut here would be lost without a word (a 255-character Paradox
+    // Alpha value arrives in a column the dialect caps at 254).
     return TVariant(std::move(text));
   }
   if (IsIntegerType(type)) {
@@ -444,7 +445,7 @@ std::string TField::DisplayText() const {
 
 void TField::Store(const TVariant& value) {
   FDataSet.CheckEditing(*this);
-  TVariant converted = ValueForColumn(FType, FSize, value, FName);
+  TVariant converted = ValueForColumn(FType, value, FName);
   size_t i = static_cast<size_t>(FIndex);
   FDataSet.FBuffer[i] = std::move(converted);
   FDataSet.FAssigned[i] = 1;

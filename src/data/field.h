@@ -110,9 +110,10 @@ double ValueAsFloat(TFieldType type, const TVariant& raw, std::string_view name)
 bool ValueAsBoolean(TFieldType type, const TVariant& raw);
 TDateTime ValueAsDateTime(TFieldType type, const TVariant& raw, std::string_view name);
 TVariant ValueAsVariant(TFieldType type, const TVariant& raw);
-// `value` converted to what a column of `type` and `size` stores; fails with
-// EDatabaseError when it does not fit.
-TVariant ValueForColumn(TFieldType type, int size, const TVariant& value, std::string_view name);
+// `value` converted to what a column of `type` stores; fails with
+// EDatabaseError when it does not fit. Texts are never shortened to a
+// column's declared size.
+TVariant ValueForColumn(TFieldType type, const TVariant& value, std::string_view name);
 
 bool IsTextType(TFieldType type);
 bool IsIntegerType(TFieldType type);

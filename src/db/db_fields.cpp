@@ -257,7 +257,11 @@ void TDkDBFields::Delete(std::string_view name, bool fromDatabase) {
   if (!fromDatabase) return;
   TDataSet& table = *FOwner.ItemListTable();
   try {
-    FOwner.Connection().Execute("DELETE FROM DOCFLD WHERE FIELDNAME=" + SqlQuoted(upper));
+    TQuery del;
+    del.SetConnection(&FOwner.Connection());
+    del.SetSQLText("DELETE FROM DOCFLD WHERE FIELDNAME=:FIELDNAME");
+    del.Parameters().ParamByName("FIELDNAME").Value = TVariant(upper);
+    del.ExecSQL();
     if (!table.Active()) table.Open();
     if (table.Locate("ITMNAME", TVariant(upper), loCaseInsensitive) &&
         MessageDlg("Soll auch die Auswahlliste gelöscht werden?", mtConfirmation, mbYes | mbNo) ==
@@ -317,15 +321,32 @@ void TDkDBFields::SaveAll(TConnection& connection) {
   std::string values;
   try {
     connection.Execute("DELETE FROM DOCFLD");
+    // The values are bound, not written into the statement: captions and
+    // file paths come from legacy files and may hold any character.
+    TQuery insert;
+    insert.SetConnection(&connection);
+    insert.SetSQLText(
+        "INSERT INTO DOCFLD (FIELDNAME,CAPTION,VISIBLE,ALLOWEMPTY,SHOWINSEARCHMENU,DBEDITTABSH,"
+        "EDITSTYLE,UPDATELIST,FILEPATH,GLOBALLIST) VALUES (:FIELDNAME,:CAPTION,:VISIBLE,"
+        ":ALLOWEMPTY,:SHOWINSEARCHMENU,:DBEDITTABSH,:EDITSTYLE,:UPDATELIST,:FILEPATH,:GLOBALLIST)");
+    TParameters& p = insert.Parameters();
     for (const auto& f : FItems) {
+      // The row as the failure report shows it.
       values = SqlQuoted(f->FieldName) + "," + SqlQuoted(f->Caption) + "," + Tf(f->Visible) + "," +
                Tf(f->AllowEmpty) + "," + Tf(f->ShowInSearchMenu) + "," +
                std::to_string(f->DBEditTabSh) + "," + std::to_string(f->EditStyle) + "," +
                Tf(f->UpdateList) + "," + SqlQuoted(f->FilePath) + "," + Tf(f->GlobalList);
-      connection.Execute(
-          "INSERT INTO DOCFLD (FIELDNAME,CAPTION,VISIBLE,ALLOWEMPTY,SHOWINSEARCHMENU,DBEDITTABSH,"
-          "EDITSTYLE,UPDATELIST,FILEPATH,GLOBALLIST) VALUES (" +
-          values + ")");
+      p.ParamByName("FIELDNAME").Value = TVariant(f->FieldName);
+      p.ParamByName("CAPTION").Value = TVariant(f->Caption);
+      p.ParamByName("VISIBLE").Value = TVariant(BoolToTF(f->Visible));
+      p.ParamByName("ALLOWEMPTY").Value = TVariant(BoolToTF(f->AllowEmpty));
+      p.ParamByName("SHOWINSEARCHMENU").Value = TVariant(BoolToTF(f->ShowInSearchMenu));
+      p.ParamByName("DBEDITTABSH").Value = TVariant(static_cast<long long>(f->DBEditTabSh));
+      p.ParamByName("EDITSTYLE").Value = TVariant(static_cast<long long>(f->EditStyle));
+      p.ParamByName("UPDATELIST").Value = TVariant(BoolToTF(f->UpdateList));
+      p.ParamByName("FILEPATH").Value = TVariant(f->FilePath);
+      p.ParamByName("GLOBALLIST").Value = TVariant(BoolToTF(f->GlobalList));
+      insert.ExecSQL();
     }
     SetCursorOf(crDefault);
     connection.CommitTrans();

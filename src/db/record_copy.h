@@ -65,18 +65,28 @@ class TRecordCopyMap {
 
 // Copies the current source record into the current target record (which
 // must be in insert or edit state) along a map made for these two datasets.
-template <class TSourceDataSet>
-void CopyRecordFields(const TSourceDataSet& source, const TRecordCopyMap& map) {
+// `onFailure(TField& target, const std::exception& cause)` is called for each
+// column left alone, after its error log line, so that a caller can report
+// the cause (a copy names a damaged memo file once, not once per row).
+template <class TSourceDataSet, class TOnFailure>
+void CopyRecordFields(const TSourceDataSet& source, const TRecordCopyMap& map,
+                      TOnFailure&& onFailure) {
   const int count = map.Count();
   for (int i = 0; i < count; ++i) {
     TField* target = map.Target(i);
     if (!target) continue;
     try {
       AssignFieldValue(*target, source.Fields(i));
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
       WriteErrorLog("Fieldvalue from \"" + target->FieldName() + "\" could not be read.");
+      onFailure(*target, e);
     }
   }
+}
+
+template <class TSourceDataSet>
+void CopyRecordFields(const TSourceDataSet& source, const TRecordCopyMap& map) {
+  CopyRecordFields(source, map, [](TField&, const std::exception&) {});
 }
 
 // Copies the current source record into the current target record by column

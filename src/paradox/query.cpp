@@ -115,6 +115,7 @@ void TParadoxField::ReadBlob(const uint8_t* p, std::string& out) const {
     return;
   }
   const TParadoxBlobFile* blob = FOwner->BlobFile();
+  if (!blob && !FOwner->FBlobFault.empty()) Fail(FOwner->FBlobFault);
   if (!blob) {
     std::string mb = FOwner->TableFile()->Path();
     const size_t slash = mb.find_last_of('/');
@@ -185,6 +186,15 @@ std::string TParadoxField::AsString() const {
       out.assign(reinterpret_cast<const char*>(p), static_cast<size_t>(FDef->Size));
       return out;
   }
+}
+
+std::string TParadoxField::AsText() const {
+  if (!FDef || FDef->Code != pxBlob || IsNull()) return AsString();
+  std::string raw;
+  ReadBlob(Bytes(), raw);
+  std::string out;
+  FOwner->FTable->Decoder().Decode(raw, out);
+  return out;
 }
 
 int64_t TParadoxField::AsLargeInt() const {
@@ -417,7 +427,15 @@ void TParadoxQuery::Open() {
       FRecordCount = static_cast<int64_t>(count);
       if (FTable->HasBlobFields() && !entry.MbPath.empty()) {
         FBlobPath = entry.MbPath;
-        FBlob = std::make_unique<TParadoxBlobFile>(entry.MbPath);
+        // A .MB that cannot be used (empty, no header block) costs only the
+        // values stored in it, as a missing one does: the rows and the values
+        // kept in the records still read.
+        try {
+          FBlob = std::make_unique<TParadoxBlobFile>(entry.MbPath);
+        } catch (const EParadoxError& e) {
+          FBlobFault = e.what();
+          FWarnings.push_back(FBlobFault);
+        }
       }
       const auto& defs = FTable->Fields();
       for (size_t i = 0; i < defs.size(); ++i)
@@ -444,6 +462,7 @@ void TParadoxQuery::Close() {
   FFields.clear();
   FBlob.reset();
   FBlobPath.clear();
+  FBlobFault.clear();
   FTable.reset();
   FWarnings.clear();
 }

@@ -21,7 +21,8 @@
 // table, an encrypted table, a damaged header or block chain, an unknown code
 // page and any statement but the two above; First and Next fail at a block
 // that is damaged; reading a field fails for a memo or blob value that cannot
-// be read (a missing .MB, a pointer out of range).
+// be read (a missing, empty or headerless .MB, a pointer out of range), and
+// only that value: the rows and their other values still read.
 #pragma once
 
 #include <cstdint>
@@ -83,6 +84,10 @@ class TParadoxField {
   // "YYYY-MM-DD", Time "hh:mm:ss[.zzz]", Timestamp "YYYY-MM-DD hh:mm:ss[.zzz]".
   // Logical "T" or "F". Blob, OLE, Graphic and Bytes: the raw bytes.
   std::string AsString() const;
+  // AsString, except that a Blob is decoded from the table's code page as a
+  // memo is: legacy archives kept texts (RTF above all) in Blob fields, and
+  // their bytes must not travel on undecoded into a text column.
+  std::string AsText() const;
   // Integers as they are; Number, Currency and BCD rounded; Logical 1/0; text
   // parsed as a decimal integer. NULL gives 0. Raises EParadoxError for a text
   // that is no integer, a value out of range or a type without numbers.
@@ -200,6 +205,7 @@ class TParadoxQuery {
   std::unique_ptr<TParadoxTableFile> FTable;
   std::string FBlobPath;
   std::unique_ptr<TParadoxBlobFile> FBlob;  // only for a table with memo or blob fields
+  std::string FBlobFault;                   // why the .MB beside the table cannot be used
   std::vector<std::unique_ptr<TParadoxField>> FFields;
   std::vector<std::string> FWarnings;
 };

@@ -32,6 +32,7 @@ TConfiguration::TConfiguration(bool toolMode) : ToolMode(toolMode) {
   AdminIniFile = CommonFilesPath + "admin.ini";
   if (FileExists(AdminIniFile)) ReadAdminIni();
   ReadUserSettings();
+  ReportHiveDiagnostics();
   LoadWordList();
 }
 

@@ -20,6 +20,7 @@
 #include <bitset>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "sys/string_list.h"
 
@@ -38,6 +39,8 @@ TCharSet DigitChars();
 // shown at all, and shortcut keys shown in tooltips. Both start true.
 extern bool ApplicationShowHint;
 extern bool ApplicationHintShortCuts;
+
+class TRegistry;
 
 class TConfiguration {
  public:
@@ -186,6 +189,17 @@ class TConfiguration {
   // they take this override from here once the store is loaded, and keep the
   // apostrophe while it is empty.
   std::string QuoteChar;
+
+ private:
+  // Collects what the readings of a hive file could not take.
+  void NoteHiveDiagnostics(const TRegistry& reg);
+  // Reports the collected problems once the sources are read, so that they
+  // go to the Error.log the settings name: each one as a record, and a hive
+  // that was passed over as a whole also as a warning on standard error.
+  void ReportHiveDiagnostics();
+
+  std::vector<std::string> FUnusableHives;
+  std::vector<std::string> FSkippedHiveLines;
 };
 
 // CommonFilesPath + "Layouts/". Raises when no configuration store exists.

@@ -56,26 +56,52 @@ std::string GetLogStamp() {
   return std::string(buf) + " " + UserName + " an " + ComputerName + "]";
 }
 
-std::string ErrorLogFileName() {
-  if (Configuration && DirectoryExists(Configuration->CommonFilesPath))
-    return IncludeTrailingPathDelimiter(Configuration->CommonFilesPath) + "Error.log";
+namespace {
+
+std::string ErrorLogFileOf(const TConfiguration& config) {
+  if (DirectoryExists(config.CommonFilesPath))
+    return IncludeTrailingPathDelimiter(config.CommonFilesPath) + "Error.log";
   return ProgramDir + "Error.log";
 }
 
-void WriteErrorLog(const std::string& message) noexcept {
+void WriteRecord(const TConfiguration* config, const std::string& message) noexcept {
   try {
     std::lock_guard<std::mutex> guard(LogLock());
-    if (!Configuration) {
+    if (!config) {
       Beep();  // reports before the store exists or after it is freed are lost
       return;
     }
-    if (!AppendRecord(ErrorLogFileName(), GetLogStamp() + ": " + message + "\r\n")) Beep();
+    if (!AppendRecord(ErrorLogFileOf(*config), GetLogStamp() + ": " + message + "\r\n")) Beep();
   } catch (...) {
     try {
       Beep();
     } catch (...) {
     }
   }
+}
+
+void TextFileNotice(const std::string& message) {
+  WriteErrorLog(message);
+}
+
+// Text files read below the settings layer (side files of an archive,
+// settings files) report what their reading changed into this log.
+[[maybe_unused]] const bool gTextFileNoticeInstalled =
+    (SetTextFileNoticeHandler(&TextFileNotice), true);
+
+}  // namespace
+
+std::string ErrorLogFileName() {
+  if (Configuration) return ErrorLogFileOf(*Configuration);
+  return ProgramDir + "Error.log";
+}
+
+void WriteErrorLog(const std::string& message) noexcept {
+  WriteRecord(Configuration, message);
+}
+
+void WriteErrorLog(const TConfiguration& config, const std::string& message) noexcept {
+  WriteRecord(&config, message);
 }
 
 void ShowError(const std::string& message, int helpContext) {

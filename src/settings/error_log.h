@@ -12,11 +12,16 @@
 
 namespace dk {
 
+class TConfiguration;
+
 // Appends one record. Safe from any thread: records of concurrent callers are
 // never interleaved (one append of the whole record per call). Never raises:
 // any failure (no configuration store, the file cannot be created or written)
 // sounds the default beep and the record is lost.
 void WriteErrorLog(const std::string& message) noexcept;
+// The same for a store that is still reading its sources and is not yet
+// Configuration: the record goes where `config` says.
+void WriteErrorLog(const TConfiguration& config, const std::string& message) noexcept;
 
 // "[dd.mm.yyyy hh:nn:ss " + UserName + " an " + ComputerName + "]", local time.
 std::string GetLogStamp();

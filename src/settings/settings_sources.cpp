@@ -1,7 +1,10 @@
 // The three readers of the configuration store: machine settings, admin.ini
 // and user settings. Each value is read with the property's current value as
 // its default unless noted, so a missing value changes nothing.
+#include <iostream>
+
 #include "settings/configuration.h"
+#include "settings/error_log.h"
 #include "settings/locations.h"
 #include "settings/reg_tool.h"
 #include "sys/api_tools.h"
@@ -32,10 +35,27 @@ uint8_t LowByte(int v) {
 
 }  // namespace
 
+void TConfiguration::NoteHiveDiagnostics(const TRegistry& reg) {
+  const THiveDiagnostics& d = reg.Diagnostics();
+  if (!d.Unusable.empty()) FUnusableHives.push_back(d.Unusable);
+  FSkippedHiveLines.insert(FSkippedHiveLines.end(), d.Lines.begin(), d.Lines.end());
+}
+
+void TConfiguration::ReportHiveDiagnostics() {
+  for (const auto& warning : FUnusableHives) {
+    std::cerr << "Warnung: " << warning << std::endl;
+    WriteErrorLog(*this, warning);
+  }
+  for (const auto& line : FSkippedHiveLines) WriteErrorLog(*this, line);
+  FUnusableHives.clear();
+  FSkippedHiveLines.clear();
+}
+
 void TConfiguration::ReadMachineSettings() {
   TRegistry reg(TRootKey::LocalMachine);
-  if (!reg.KeyExists(SettingsKey)) return;
-  if (!reg.OpenKeyReadOnly(SettingsKey)) return;
+  const bool found = reg.KeyExists(SettingsKey) && reg.OpenKeyReadOnly(SettingsKey);
+  NoteHiveDiagnostics(reg);  // of the last reading; both read the same file
+  if (!found) return;
   CommonFilesPath = RegReadString(reg, "CommonFilesPath", CommonFilesPath);
   DocDataBase = RegReadString(reg, "DocDataBase", DocDataBase);
   ApplDataBase = RegReadString(reg, "ApplDataBase", ApplDataBase);
@@ -65,6 +85,7 @@ void TConfiguration::ReadMachineSettings() {
 void TConfiguration::ReadUserSettings() {
   TRegistry reg(TRootKey::CurrentUser);
   UserSettingsFound = reg.OpenKeyReadOnly(SettingsKey);
+  NoteHiveDiagnostics(reg);
   if (!UserSettingsFound) return;
   ApplicationShowHint = RegReadBool(reg, "ShowHint", true);
   ApplicationHintShortCuts = RegReadBool(reg, "HintShortCuts", true);

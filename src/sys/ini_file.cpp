@@ -16,7 +16,7 @@ TIniFile::TIniFile(const std::string& fileName) : FFileName(fileName) {
   std::ostringstream bytes;
   bytes << in.rdbuf();
   if (in.bad()) return;
-  Parse(DecodeLegacyText(bytes.str()));
+  Parse(DecodeLegacyTextFile(bytes.str(), fileName));
 }
 
 TIniFile TIniFile::FromText(std::string_view text) {

@@ -28,7 +28,8 @@ class TIniFile {
  public:
   // An empty file.
   TIniFile() = default;
-  // Reads `fileName`; a file that does not exist or cannot be read is empty.
+  // Reads `fileName` as DecodeLegacyTextFile decodes it (NUL bytes dropped
+  // and reported); a file that does not exist or cannot be read is empty.
   explicit TIniFile(const std::string& fileName);
 
   // An INI text already in memory (UTF-8).

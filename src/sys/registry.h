@@ -7,16 +7,35 @@
 // otherwise /etc/dokalon/HKEY_LOCAL_MACHINE.reg and
 // $XDG_CONFIG_HOME/dokalon/HKEY_CURRENT_USER.reg (~/.config when unset).
 //
-// Reading accepts "Windows Registry Editor Version 5.00" and "REGEDIT4" files,
-// in UTF-16LE with a BOM or in UTF-8 (Windows-1252 when not valid UTF-8), with
-// CR LF or LF. A missing or unreadable file is an empty hive; lines that cannot
-// be understood are skipped. Key and value names compare ignoring case; a key
-// exists also when only keys below it are listed.
+// Reading follows the rules by which the registry editor imports such a file,
+// so that a hive means here what it means on Windows:
+// - The first line is "Windows Registry Editor Version 5.00" or "REGEDIT4"
+//   (blanks before it allowed); the file is UTF-16LE with a BOM, or UTF-8
+//   (Windows-1252 when not valid UTF-8), with CR LF, LF or CR alone. A file
+//   without that header is no hive: nothing of it is used. A missing file and
+//   an empty one are empty hives.
+// - Blank lines and lines whose first non-blank character is ';' or '#' are
+//   comments. After a value, a ';' (with or without blanks before it) starts a
+//   comment; '#' does not. Inside quotes ';' and '#' are data; "\\" and "\""
+//   are escapes, any other backslash stands for itself.
+// - A hex value continues on the next line after a trailing backslash (after
+//   a comma); a ';' comment may follow the backslash. Blank lines and ';'
+//   comment lines between the parts are skipped; a '#' line ends the value as
+//   unreadable. A key line is never taken as a continuation.
+// - "[-key]" deletes the key (and what lies below it) read so far, "name"=-
+//   deletes the value; values after a deleted key, after a key line that
+//   cannot be read and before the first key are not taken. A value set twice
+//   keeps the last setting.
+// - Key and value names compare ignoring case; a key exists also when only
+//   keys below it are listed.
+// A line that cannot be taken is passed over and named in the diagnostics of
+// the reading (file, line number, key), which the caller reports.
 //
 // Writing rewrites the whole hive atomically (temporary file, then rename) as
 // "Windows Registry Editor Version 5.00" in UTF-8 with CR LF; every write
 // re-reads the file first, so values written by another program meanwhile are
-// kept. Writers within this process are serialised.
+// kept. A file that is no hive is never overwritten. Writers within this
+// process are serialised.
 #pragma once
 
 #include <cstdint>
@@ -60,18 +79,53 @@ struct TRegValue {
   std::string Data;
 };
 
-// The contents of one hive. Key paths are kept without the hive name and
-// without leading or trailing backslashes, in the spelling first seen.
+// What one reading of a hive file could not take, in messages that name the
+// file.
+struct THiveDiagnostics {
+  // Why the whole file was passed over (it is no hive, or cannot be read);
+  // empty when it was used.
+  std::string Unusable;
+  // One message per line passed over: line number, key, why, the line.
+  std::vector<std::string> Lines;
+};
+
+// The contents of one hive. Lookups of keys and values go through ordered
+// maps by their case-folded names, so loading is linear in the file's size
+// up to a logarithmic factor.
 class THive {
  public:
-  struct TKey {
-    std::string Path;
-    std::vector<TRegValue> Values;
+  class TKey {
+   public:
+    // Without the hive name and without leading or trailing backslashes, in
+    // the spelling first seen.
+    const std::string& Path() const { return FPath; }
+    // The values in the order they were first set.
+    std::vector<const TRegValue*> Values() const;
+    const TRegValue* FindValue(std::string_view name) const;
+    // A value of the same name (ignoring case) is replaced in its place and
+    // keeps its spelling.
+    void SetValue(TRegValue value);
+    bool DeleteValue(std::string_view name);
+
+   private:
+    friend class THive;
+    struct TSlot {
+      uint64_t Order;
+      TRegValue Value;
+    };
+    std::string FPath;
+    uint64_t FOrder = 0;
+    uint64_t FNextValueOrder = 0;
+    std::map<std::string, TSlot, std::less<>> FValues;  // by folded name
   };
 
   // Parses an export file's bytes; `rootName` is the hive's own name
   // ("HKEY_CURRENT_USER"): keys of other hives in the file are ignored.
-  static THive Parse(std::string_view bytes, std::string_view rootName);
+  // Lines passed over are described in `problems` (without the file name:
+  // "Zeile 7, Schlüssel ...: why: line"); `unusable` is set to why the file
+  // is no hive when it is none (the hive is then empty).
+  static THive Parse(std::string_view bytes, std::string_view rootName,
+                     std::vector<std::string>* problems = nullptr, std::string* unusable = nullptr);
   // The export text of the hive (UTF-8, CR LF).
   std::string Format(std::string_view rootName) const;
 
@@ -82,11 +136,11 @@ class THive {
   bool DeleteKey(std::string_view path);
   // Names of the keys directly below `path`.
   std::vector<std::string> SubKeyNames(std::string_view path) const;
-
-  const std::vector<TKey>& Keys() const { return FKeys; }
+  size_t KeyCount() const { return FKeys.size(); }
 
  private:
-  std::vector<TKey> FKeys;
+  uint64_t FNextKeyOrder = 0;
+  std::map<std::string, TKey, std::less<>> FKeys;  // by folded path
 };
 
 // The file that holds a hive.
@@ -142,6 +196,9 @@ class TRegistry {
   // Deletes a key with everything below it (path rules as for OpenKey).
   bool DeleteKey(std::string_view path);
 
+  // What the last reading of the hive file could not take.
+  const THiveDiagnostics& Diagnostics() const { return FDiagnostics; }
+
  private:
   std::string ResolvePath(std::string_view path) const;
   void LoadHive();
@@ -150,6 +207,7 @@ class TRegistry {
 
   TRootKey FRoot;
   THive FHive;
+  THiveDiagnostics FDiagnostics;
   bool FOpen = false;
   bool FWritable = false;
   std::string FCurrentPath;

@@ -197,7 +197,7 @@ void TStringList::LoadFromFile(const std::string& fileName) {
                              "\" kann nicht gelesen werden: " + std::strerror(errno));
   std::ostringstream buf;
   buf << in.rdbuf();
-  SetText(DecodeLegacyText(buf.str()));
+  SetText(DecodeLegacyTextFile(buf.str(), fileName));
 }
 
 void TStringList::SaveToFile(const std::string& fileName) const {

@@ -62,7 +62,9 @@ class TStringList {
   // Splits at commas and blanks outside double quotes.
   void SetCommaText(std::string_view text);
 
-  // Throws std::runtime_error naming the file when it cannot be read.
+  // Reads a text file as DecodeLegacyTextFile decodes it (NUL bytes dropped
+  // and reported). Throws std::runtime_error naming the file when it cannot
+  // be read.
   void LoadFromFile(const std::string& fileName);
   // Throws std::runtime_error naming the file when it cannot be written.
   void SaveToFile(const std::string& fileName) const;

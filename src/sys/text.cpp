@@ -4,6 +4,8 @@
 #include <unicode/ucnv.h>
 #include <unicode/utf8.h>
 
+#include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <stdexcept>
 #include <vector>
@@ -230,6 +232,27 @@ std::string DecodeLegacyText(std::string_view bytes) {
   if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
   if (IsValidUtf8(bytes)) return std::string(bytes);
   return Cp1252ToUtf8(bytes);
+}
+
+namespace {
+
+std::atomic<TTextFileNotice> gTextFileNotice{nullptr};
+
+}  // namespace
+
+TTextFileNotice SetTextFileNoticeHandler(TTextFileNotice handler) {
+  return gTextFileNotice.exchange(handler);
+}
+
+std::string DecodeLegacyTextFile(std::string_view bytes, const std::string& fileName) {
+  std::string text = DecodeLegacyText(bytes);
+  const size_t nuls = static_cast<size_t>(std::count(text.begin(), text.end(), '\0'));
+  if (nuls == 0) return text;
+  text.erase(std::remove(text.begin(), text.end(), '\0'), text.end());
+  if (TTextFileNotice notice = gTextFileNotice.load())
+    notice("Die Datei \"" + fileName + "\" enthält " + std::to_string(nuls) +
+           " NUL-Zeichen; sie wurden beim Lesen entfernt.");
+  return text;
 }
 
 std::string AnsiUpperCase(std::string_view s) {

@@ -21,6 +21,18 @@ bool IsValidUtf8(std::string_view s);
 // as it is, anything else is read as Windows-1252.
 std::string DecodeLegacyText(std::string_view bytes);
 
+// Decodes the bytes of legacy text file `fileName` (a side file of an archive,
+// a settings file) as DecodeLegacyText does, and drops its NUL bytes: no text
+// of the system holds one, and a NUL would cut a value short wherever it goes
+// on. A file that held any is reported once, naming it, through the notice
+// handler below.
+std::string DecodeLegacyTextFile(std::string_view bytes, const std::string& fileName);
+
+// Where the notices of DecodeLegacyTextFile go (the error log installs itself
+// here); without a handler they are dropped. Returns the previous handler.
+using TTextFileNotice = void (*)(const std::string& message);
+TTextFileNotice SetTextFileNoticeHandler(TTextFileNotice handler);
+
 // Encodes one code point as UTF-8 and appends it.
 void AppendUtf8(std::string& out, char32_t cp);
 

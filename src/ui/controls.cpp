@@ -172,6 +172,12 @@ void TProgressBar::StepBy(int delta) {
   SetPosition(static_cast<int>(std::clamp<long long>(next, FMin, FMax)));
 }
 
+void TProgressBar::SetDetail(const std::string& text) {
+  if (text == FDetail) return;
+  FDetail = text;
+  Invalidate();
+}
+
 void TMemo::Append(const std::string& line) {
   FLines.Add(line);
   Invalidate();

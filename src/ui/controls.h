@@ -105,9 +105,14 @@ class TProgressBar : public TControl {
   // Advances by Step; the bar stops at Max.
   void StepIt() { StepBy(Step); }
   void StepBy(int delta);
+  // A line of detail drawn below the bar (what is being counted, the rate,
+  // the time left); empty for none.
+  const std::string& Detail() const { return FDetail; }
+  void SetDetail(const std::string& text);
 
  private:
   int FMin = 0, FMax = 100, FPosition = 0;
+  std::string FDetail;
 };
 
 class TMemo : public TControl {

@@ -19,21 +19,17 @@ std::string Fit(const std::string& s, int width) {
   return Utf8Left(s, static_cast<size_t>(width));
 }
 
-std::string ProgressText(const TProgressBar& bar, int columns, char spinner) {
-  const int span = std::max(1, bar.Max() - bar.Min());
-  const int done = bar.Position() - bar.Min();
-  const int pct = static_cast<int>(100LL * done / span);
+std::string ProgressText(const TProgressBar& bar, int columns) {
+  const long long span = std::max(1, bar.Max() - bar.Min());
+  const long long done = bar.Position() - bar.Min();
+  const int pct = static_cast<int>(100 * done / span);
   const int width = std::clamp(columns - 12, 10, 60);
-  const int filled = static_cast<int>(static_cast<long long>(width) * done / span);
+  const int filled = static_cast<int>(width * done / span);
   std::string s = "[";
   s.append(static_cast<size_t>(filled), '#');
   s.append(static_cast<size_t>(width - filled), '-');
   s += "] ";
   s += std::to_string(pct) + "%";
-  if (spinner) {
-    s += ' ';
-    s += spinner;
-  }
   return s;
 }
 
@@ -68,8 +64,6 @@ std::string TTerminalView::StatusBlock(int& lines, bool evenHidden) const {
   lines = 0;
   if (!Application) return out;
   const int cols = Columns();
-  const char spinChars[] = "|/-\\";
-  const bool busy = Application->Cursor() != crDefault;
   if (TForm* form = Application->MainForm(); form && (form->Visible() || evenHidden)) {
     out += "\x1b[1m" + Fit(form->Caption, cols - 1) + "\x1b[0m\x1b[K\n";
     ++lines;
@@ -79,7 +73,12 @@ std::string TTerminalView::StatusBlock(int& lines, bool evenHidden) const {
       if (auto* label = dynamic_cast<TLabel*>(ctl)) {
         line = label->Caption();
       } else if (auto* bar = dynamic_cast<TProgressBar*>(ctl)) {
-        line = ProgressText(*bar, cols, busy ? spinChars[FSpinner % 4] : '\0');
+        line = ProgressText(*bar, cols);
+        if (!bar->Detail().empty()) {
+          out += "  " + Fit(line, cols - 3) + "\x1b[K\n";
+          ++lines;
+          line = bar->Detail();
+        }
       } else if (auto* button = dynamic_cast<TButton*>(ctl)) {
         line = "[ " + ReplaceAll(button->Caption, "&", "") + " ]";
       } else {
@@ -105,7 +104,6 @@ void TTerminalView::Refresh(bool force) {
   if (!force && now - FLastDraw < std::chrono::milliseconds(100)) return;
   FLastDraw = now;
   FDirty = false;
-  ++FSpinner;
   if (!Application) return;
 
   std::string logLines;

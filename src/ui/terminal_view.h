@@ -1,8 +1,8 @@
 // Draws the visible forms on the terminal (stderr).
 //
 // On a terminal: the log lines of every visible form's memo scroll by as they
-// come, and below them a status block (caption, labels, progress bar, buttons)
-// is redrawn in place at most about ten times a second. Without a terminal:
+// come, and below them a status block (caption, labels, progress bar with its
+// detail line, buttons) is redrawn in place at most about ten times a second. Without a terminal:
 // only the log lines, as plain lines, no redraws.
 #pragma once
 
@@ -47,7 +47,6 @@ class TTerminalView {
   bool FDirty = true;
   bool FFinishing = false;
   int FStatusLines = 0;
-  unsigned FSpinner = 0;
   std::chrono::steady_clock::time_point FLastDraw{};
   std::map<const TMemo*, int> FPrinted;
 };

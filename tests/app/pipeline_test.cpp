@@ -13,6 +13,7 @@
 #include "px_writer.h"
 #include "support/settings_sandbox.h"
 #include "sys/string_list.h"
+#include "sys/text.h"
 #include "ui/message_box.h"
 
 namespace dk {
@@ -270,6 +271,80 @@ TEST_F(PipelineTest, LayoutNameIsMadeUnique) {
   EXPECT_EQ(test::ReadFile(Common() + "Layouts/ziel.lay"), "belegt");
   EXPECT_EQ(One(FTarget, "SELECT OPTVALUE FROM DBOPTION WHERE OPTNAME='LayoutFile'"),
             Common() + "Layouts/ziel1.lay");
+}
+
+// Texts longer than the 254 characters the column types allow arrive whole:
+// a 255-character Alpha value with umlauts in MYNAMES and in an extra column,
+// and a layout path beyond 254 characters in the option LayoutFile. The
+// column types stay capped.
+TEST_F(PipelineTest, LongTextsArriveWhole) {
+  std::string longText;
+  while (Utf8Length(longText) < 255) longText += "Jürgen Müller-Lüdenscheidt & Söhne; ";
+  longText = Utf8Left(longText, 255);
+  std::string common = Common();
+  while (common.size() <= 254) common += "Gemeinsame Dateien für alle Arbeitsplätze/";
+  WriteHive(true, "\"CommonFilesPath\"=\"" + common + "\"\n");
+  WriteLegacyArchive(FSource);
+  fs::remove(FSource + "/DOCUMENT.MB");
+  {
+    TPxTableWriter w(FSource + "/DOCUMENT.DB",
+                     ParsePxFieldList("DOCID:I,APPLNAME:A100,NUMBER:A20,NOTE:M10,NAMES:A255,"
+                                      "KUNDE:A255"));
+    w.SetInteger(0, 1);
+    w.SetText(1, "Brief");
+    w.SetText(2, "A-1");
+    w.SetText(4, longText);
+    w.SetText(5, longText);
+    w.Post();
+  }
+  const TStringList log = Convert();
+  EXPECT_GE(log.IndexOf("SQL für neues Feld: ALTER TABLE DOCUMENT ADD MYNAMES TEXT(254)"), 0);
+  EXPECT_GE(log.IndexOf("SQL für neues Feld: ALTER TABLE DOCUMENT ADD KUNDE TEXT(254)"), 0);
+  EXPECT_EQ(log[log.Count() - 1], "Import/Konvertierung abgeschlossen");
+  EXPECT_EQ(One(FTarget, "SELECT MYNAMES FROM DOCUMENT"), longText);
+  EXPECT_EQ(One(FTarget, "SELECT KUNDE FROM DOCUMENT"), longText);
+  const std::string layout = common + "Layouts/ziel.lay";
+  EXPECT_EQ(One(FTarget, "SELECT OPTVALUE FROM DBOPTION WHERE OPTNAME='LayoutFile'"), layout);
+  EXPECT_TRUE(fs::exists(layout));
+}
+
+// NUL bytes in side files (the field descriptions, a pick list) are dropped
+// where the files are read, each file named once in the error log; the
+// values around them arrive.
+TEST_F(PipelineTest, NulBytesInSideFilesAreDroppedAndReported) {
+  WriteLegacyArchive(FSource);
+  const auto insertNul = [](const std::string& file, const std::string& before) {
+    std::string bytes = test::ReadFile(file);
+    const size_t at = bytes.find(before);
+    ASSERT_NE(at, std::string::npos) << before;
+    bytes.insert(at, std::string(2, '\0'));
+    test::WriteFile(file, bytes);
+  };
+  insertNul(FSource + "/document.fld", "merkung");  // Caption=Be..merkung of NOTE
+  insertNul(FSource + "/document.fld", "Kunde");    // Caption=..Kunde of KUNDE
+  insertNul(FSource + "/NAMES.itm", "ller");
+  const TStringList log = Convert();
+  EXPECT_EQ(log[log.Count() - 1], "Import/Konvertierung abgeschlossen");
+  EXPECT_TRUE(FAnswerer->Shown().empty());
+  EXPECT_EQ(One(FTarget, "SELECT CAPTION FROM DOCFLD WHERE FIELDNAME='NOTES'"), "Bemerkung");
+  EXPECT_EQ(One(FTarget, "SELECT CAPTION FROM DOCFLD WHERE FIELDNAME='KUNDE'"), "Kunde");
+  const std::string items = One(FTarget, "SELECT ITMLIST FROM ITEMLISTS WHERE ITMNAME='MYNAMES'");
+  EXPECT_NE(items.find("Müller"), std::string::npos) << items;
+  EXPECT_EQ(items.find('\0'), std::string::npos);
+
+  TStringList errors;
+  errors.LoadFromFile(Common() + "Error.log");
+  std::vector<std::string> nulLines;
+  for (const std::string& line : errors.Items())
+    if (line.find("NUL") != std::string::npos)
+      nulLines.push_back(line.substr(line.find("]: ") + 3));
+  EXPECT_EQ(nulLines,
+            (std::vector<std::string>{
+                "Die Datei \"" + FSource +
+                    "/document.fld\" enthält 4 NUL-Zeichen; sie wurden beim Lesen "
+                    "entfernt.",
+                "Die Datei \"" + FSource +
+                    "/NAMES.itm\" enthält 2 NUL-Zeichen; sie wurden beim Lesen entfernt."}));
 }
 
 TEST(LayoutRewrite, FirstOccurrenceIgnoringCase) {

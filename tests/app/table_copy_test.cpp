@@ -317,10 +317,12 @@ TEST_F(TableCopyTest, RtfMoveByWhereTheColumnsAre) {
   FForm.reset();
   Form().CopyDocuments();
   Form().MoveRtfTexts();
-  EXPECT_EQ(Log(), (std::vector<std::string>{
-                       "Daten übernehmen, Tabelle DOCUMENT", "2 Datensätze bearbeitet",
-                       "kopiere RTFTEXT von DOCUMENT nach DOCBLOBS",
-                       "*** RTF-Text konnte nicht kopiert werden ***", "2 Datensätze bearbeitet"}));
+  EXPECT_EQ(Log(),
+            (std::vector<std::string>{
+                "Daten übernehmen, Tabelle DOCUMENT", "2 Datensätze bearbeitet",
+                "kopiere RTFTEXT von DOCUMENT nach DOCBLOBS",
+                "*** RTF-Text konnte nicht kopiert werden ***",
+                "Ursache: UNIQUE constraint failed: DOCBLOBS.DOCID", "2 Datensätze bearbeitet"}));
 
   // Neither side has it.
   target.Execute("DELETE FROM DOCUMENT");
@@ -364,25 +366,37 @@ TEST_F(TableCopyTest, CopyTableEdgeCases) {
   EXPECT_THROW(form.CopyTable("FEHLT"), std::exception);
   EXPECT_EQ(form.CopyTable("WERTE"), 3);
   EXPECT_EQ(form.CopyTable("EINDEUTIG"), 2);
-  EXPECT_EQ(Log(), (std::vector<std::string>{
-                       "Daten übernehmen, Tabelle: FTIWID", "0 Datensätze bearbeitet",
-                       "Daten übernehmen, Tabelle: FEHLT", "Daten übernehmen, Tabelle: WERTE",
-                       "3 Datensätze bearbeitet", "Daten übernehmen, Tabelle: EINDEUTIG",
-                       "Datensatz \"1\" konnte nicht kopiert werden.", "2 Datensätze bearbeitet"}));
+  const std::vector<std::string> log = Log();
+  ASSERT_EQ(log.size(), 11u);
+  EXPECT_EQ(std::vector<std::string>(log.begin(), log.begin() + 5),
+            (std::vector<std::string>{"Daten übernehmen, Tabelle: FTIWID",
+                                      "0 Datensätze bearbeitet", "Daten übernehmen, Tabelle: FEHLT",
+                                      "Daten übernehmen, Tabelle: WERTE",
+                                      "Feld \"NUM\" nicht übernommen: 'zwölf' is not a valid "
+                                      "integer value for field 'NUM'"}));
+  EXPECT_EQ(log[5].rfind("Feld \"KLEIN\" nicht übernommen: 70000 is not a valid value", 0), 0u)
+      << log[5];
+  EXPECT_EQ(
+      std::vector<std::string>(log.begin() + 6, log.begin() + 9),
+      (std::vector<std::string>{"3 Datensätze bearbeitet", "Daten übernehmen, Tabelle: EINDEUTIG",
+                                "Datensatz \"1\" konnte nicht kopiert werden."}));
+  EXPECT_EQ(log[9].rfind("Ursache: ", 0), 0u) << log[9];
+  EXPECT_EQ(log[10], "2 Datensätze bearbeitet");
   EXPECT_EQ(form.ProgressBar->Position(), 6);
 
-  // The engine numbers ID; text cut to its column; values that do not fit
-  // leave their column empty and are reported in the error log.
+  // The engine numbers ID; a text longer than its column arrives whole;
+  // values that do not fit leave their column empty and are reported in the
+  // error log.
   EXPECT_EQ(Rows("SELECT ID, NUM, KLEIN, TEXT, TAG, NUR_ZIEL FROM WERTE ORDER BY ID"),
-            (std::vector<std::string>{"1|12|7|Größe|2003-04-05 06:07:08|bleibt",
+            (std::vector<std::string>{"1|12|7|Größenwahn|2003-04-05 06:07:08|bleibt",
                                       "2|<null>|<null>|<null>|<null>|bleibt",
                                       "3|<null>|-3|a'b|1999-12-31|bleibt"}));
   EXPECT_EQ(Rows("SELECT K, V FROM EINDEUTIG ORDER BY K"),
             (std::vector<std::string>{"1|eins", "2|zwei"}));
-  const std::string log = ErrorLog();
-  EXPECT_NE(log.find("]: Fieldvalue from \"NUM\" could not be read.\r\n"), std::string::npos);
-  EXPECT_NE(log.find("]: Fieldvalue from \"KLEIN\" could not be read.\r\n"), std::string::npos);
-  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2);
+  const std::string errors = ErrorLog();
+  EXPECT_NE(errors.find("]: Fieldvalue from \"NUM\" could not be read.\r\n"), std::string::npos);
+  EXPECT_NE(errors.find("]: Fieldvalue from \"KLEIN\" could not be read.\r\n"), std::string::npos);
+  EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 2);
 }
 
 // A legacy TODO into a target TODO without the optional TODOGUID column: the
@@ -396,9 +410,10 @@ TEST_F(TableCopyTest, TodoWithoutGuidColumnKeepsItsRows) {
             (std::vector<std::string>{"1|MEIER", "2|SCHÄFER"}));
 }
 
-// A legacy DOCUMENT without NUMBER: every row logs the line, keeps DOCNO,
-// NOTES, DOCGUID and MYNAMES unset and is posted. A target without MYNAMES
-// simply does not get the names.
+// A legacy DOCUMENT without NUMBER: every row logs the line and lacks its
+// DOCNO, but keeps NOTES, DOCGUID and MYNAMES; the cause is named once and
+// the rows it cost are counted at the end. A target without MYNAMES simply
+// does not get the names.
 TEST_F(TableCopyTest, DocumentSpecialColumns) {
   TConnection& target = NewTarget();
   target.Execute("ALTER TABLE DOCUMENT ADD MYNAMES TEXT(80)");
@@ -409,11 +424,18 @@ TEST_F(TableCopyTest, DocumentSpecialColumns) {
   Form().CopyDocuments();
   const std::string line =
       "*** NUMBER, NOTES, NAMES oder DOCGUID konnte nicht übernommen werden ***";
-  EXPECT_EQ(Log(), (std::vector<std::string>{"Daten übernehmen, Tabelle DOCUMENT", line, line,
-                                             "2 Datensätze bearbeitet"}));
-  EXPECT_EQ(Rows("SELECT DOCID, NAME, DOCNO, NOTES, DOCGUID, MYNAMES FROM DOCUMENT ORDER BY DOCID"),
-            (std::vector<std::string>{"1|Erster|<null>|<null>|<null>|<null>",
-                                      "2|Zweiter|<null>|<null>|<null>|<null>"}));
+  EXPECT_EQ(Log(), (std::vector<std::string>{
+                       "Daten übernehmen, Tabelle DOCUMENT", line,
+                       "Feld \"DOCNO\" nicht übernommen: " + FSource +
+                           "/DOCUMENT.DB: Feld \"NUMBER\" nicht gefunden",
+                       line, "Feld \"DOCNO\" in insgesamt 2 Datensätzen nicht übernommen",
+                       "2 Datensätze bearbeitet"}));
+  const auto rows =
+      Rows("SELECT DOCID, NAME, DOCNO, NOTES, MYNAMES, DOCGUID FROM DOCUMENT ORDER BY DOCID");
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].rfind("1|Erster|<null>|Notiz eins|Müller, Jürgen|", 0), 0u) << rows[0];
+  EXPECT_EQ(rows[1].rfind("2|Zweiter|<null>||Weiß|", 0), 0u) << rows[1];
+  for (const std::string& row : rows) EXPECT_TRUE(IsGuidText(row.substr(row.rfind('|') + 1)));
 
   target.Execute("DELETE FROM DOCUMENT");
   target.Execute("ALTER TABLE DOCUMENT DROP COLUMN MYNAMES");
@@ -424,10 +446,10 @@ TEST_F(TableCopyTest, DocumentSpecialColumns) {
   Form().CopyDocuments();
   EXPECT_EQ(Log(), (std::vector<std::string>{"Daten übernehmen, Tabelle DOCUMENT",
                                              "1 Datensätze bearbeitet"}));
-  const auto rows = Rows("SELECT DOCNO, NOTES, DOCGUID FROM DOCUMENT");
-  ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0].rfind("A-1|Notiz mit Überlänge für die .MB|", 0), 0u) << rows[0];
-  EXPECT_TRUE(IsGuidText(rows[0].substr(rows[0].rfind('|') + 1)));
+  const auto copied = Rows("SELECT DOCNO, NOTES, DOCGUID FROM DOCUMENT");
+  ASSERT_EQ(copied.size(), 1u);
+  EXPECT_EQ(copied[0].rfind("A-1|Notiz mit Überlänge für die .MB|", 0), 0u) << copied[0];
+  EXPECT_TRUE(IsGuidText(copied[0].substr(copied[0].rfind('|') + 1)));
 }
 
 // A DOCUMENT row that cannot be posted ends the copy with the failure; every
@@ -445,6 +467,163 @@ TEST_F(TableCopyTest, DocumentPostFailureKeepsTheRowsBefore) {
   other.Open();
   EXPECT_EQ(Rows("SELECT DOCID, DOCNO FROM DOCUMENT ORDER BY DOCID", &other),
             (std::vector<std::string>{"1|A-1", "2|A-2"}));
+}
+
+// A damaged memo file costs only the values stored in it. Every document is
+// posted with its DOCNO, MYNAMES and a GUID of its own; the notes that fit
+// the record and the RTF texts still arrive; the log names the file and its
+// fault once per column and counts the rest when the table is done.
+TEST_F(TableCopyTest, DamagedMemoFileIsNamedAndTakesNothingElse) {
+  const struct {
+    const char* Name;
+    void (*Damage)(const std::string& mb);
+    const char* Fault;  // in the cause line, after the file's name
+  } cases[] = {
+      {"missing", [](const std::string& mb) { fs::remove(mb); }, ".MB, und die fehlt"},
+      {"cut", [](const std::string& mb) { fs::resize_file(mb, fs::file_size(mb) / 3); }, ".MB: "},
+      {"emptied", [](const std::string& mb) { fs::resize_file(mb, 0); },
+       ".MB: die Blob-Datei ist leer"},
+      {"zeroed",
+       [](const std::string& mb) { test::WriteFile(mb, std::string(fs::file_size(mb), '\0')); },
+       ".MB: "},
+  };
+  TLegacyArchiveOptions options;
+  options.Documents = 40;
+  options.FtiWordRows = 10;
+  options.FtiWidRows = 20;
+  const std::string star =
+      "*** NUMBER, NOTES, NAMES oder DOCGUID konnte nicht übernommen werden ***";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const TLegacyArchiveCounts counts = WriteLegacyArchive(FSource, options);
+    // What the intact archive holds, per document: DOCNO|NOTES|MYNAMES.
+    std::vector<std::string> intact;
+    {
+      TParadoxQuery legacy;
+      legacy.SetDatabaseName(FSource);
+      legacy.SetSQL("SELECT * FROM DOCUMENT");
+      for (legacy.Open(); !legacy.Eof(); legacy.Next())
+        intact.push_back(legacy.FieldByName("NUMBER").AsString() + "|" +
+                         legacy.FieldByName("NOTE").AsString() + "|" +
+                         legacy.FieldByName("NAMES").AsString());
+    }
+    c.Damage(FSource + "/DOCUMENT.MB");
+    FForm.reset();
+    NewTarget(std::string(c.Name) + ".mdb").Execute("ALTER TABLE DOCUMENT ADD MYNAMES TEXT(80)");
+    Form().CopyDocuments();
+    Form().MoveRtfTexts();
+
+    // Rows: all there, notes lost only where the file held them.
+    const auto rows = Rows(
+        "SELECT DOCNO, COALESCE(NOTES, '<lost>'), MYNAMES, DOCGUID FROM DOCUMENT ORDER BY DOCID");
+    ASSERT_EQ(rows.size(), intact.size());
+    std::set<std::string> guids;
+    int lost = 0;
+    for (size_t i = 0; i < rows.size(); ++i) {
+      const std::string guid = rows[i].substr(rows[i].rfind('|') + 1);
+      EXPECT_TRUE(IsGuidText(guid)) << rows[i];
+      guids.insert(guid);
+      const std::string row = rows[i].substr(0, rows[i].rfind('|'));
+      if (row.find("|<lost>|") != std::string::npos) {
+        ++lost;
+        EXPECT_EQ(row.substr(0, row.find('|')), intact[i].substr(0, intact[i].find('|')));
+        EXPECT_EQ(row.substr(row.rfind('|')), intact[i].substr(intact[i].rfind('|')));
+      } else {
+        EXPECT_EQ(row, intact[i]);
+      }
+    }
+    EXPECT_EQ(guids.size(), rows.size());
+    ASSERT_GT(lost, 1);
+    EXPECT_EQ(Rows("SELECT COUNT(*) FROM DOCUMENT WHERE RTFTEXT IS NOT NULL")[0],
+              std::to_string(counts.DocBlobs - counts.EmptyRtf));
+
+    // The log: the row's line for each row that lost its note, the cause once
+    // after the first, the count at the end of the table.
+    const std::vector<std::string> log = Log();
+    const auto first = std::find(log.begin(), log.end(), star);
+    ASSERT_NE(first, log.end());
+    ASSERT_NE(first + 1, log.end());
+    const std::string cause = *(first + 1);
+    EXPECT_EQ(cause.rfind("Feld \"NOTES\" nicht übernommen: " + FSource + "/DOCUMENT", 0), 0u)
+        << cause;
+    EXPECT_NE(cause.find(std::string("DOCUMENT") + c.Fault), std::string::npos) << cause;
+    EXPECT_EQ(std::count(log.begin(), log.end(), star), lost);
+    EXPECT_EQ(std::count(log.begin(), log.end(), cause), 1);
+    const std::string counted =
+        "Feld \"NOTES\" in insgesamt " + std::to_string(lost) + " Datensätzen nicht übernommen";
+    const std::vector<std::string> end = {counted, "40 Datensätze bearbeitet",
+                                          "kopiere RTFTEXT von DOCBLOBS nach DOCUMENT"};
+    const auto at = std::find(log.begin(), log.end(), counted);
+    ASSERT_NE(at, log.end());
+    EXPECT_EQ(std::vector<std::string>(at, at + 3), end);
+    EXPECT_EQ(log.size(), static_cast<size_t>(lost) + 6);
+
+    // The same for the other copies: the to-do notes of a damaged TODO.MB.
+    c.Damage(FSource + "/TODO.MB");
+    EXPECT_EQ(Form().CopyTable("TODO"), counts.Todo);
+    const std::vector<std::string> all = Log();
+    const std::vector<std::string> todo(all.begin() + static_cast<long>(log.size()), all.end());
+    ASSERT_GE(todo.size(), 3u);
+    EXPECT_EQ(todo.front(), "Daten übernehmen, Tabelle: TODO");
+    EXPECT_EQ(todo[1].rfind("Feld \"NOTES\" nicht übernommen: " + FSource + "/TODO", 0), 0u)
+        << todo[1];
+    EXPECT_NE(todo[1].find(std::string("TODO") + c.Fault), std::string::npos) << todo[1];
+    if (todo.size() == 4) {
+      EXPECT_TRUE(std::regex_match(
+          todo[2], std::regex("Feld \"NOTES\" in insgesamt [0-9]+ Datensätzen nicht übernommen")))
+          << todo[2];
+    }
+    EXPECT_LE(todo.size(), 4u);
+    EXPECT_EQ(todo.back(), std::to_string(counts.Todo) + " Datensätze bearbeitet");
+    EXPECT_EQ(Rows("SELECT COUNT(*) FROM TODO WHERE TODOGUID IS NULL"),
+              std::vector<std::string>{"0"});
+  }
+}
+
+// RTF texts kept in Blob fields arrive as text decoded from the table's code
+// page, whichever way they travel (the move from DOCBLOBS, the move into
+// DOCBLOBS, the column copy); a NUL inside and the quote characters travel
+// with them.
+TEST_F(TableCopyTest, RtfBlobsArriveDecodedAndWhole) {
+  const std::string stored = std::string(
+                                 "{\\rtf1\\ansi Gr\xFC\xDF"
+                                 "e an Fr. M\xFC"
+                                 "ller \x80 ") +
+                             '\0' + " O'Neil sagt \"ja\"}";
+  const std::string text =
+      std::string("{\\rtf1\\ansi Grüße an Fr. Müller € ") + '\0' + " O'Neil sagt \"ja\"}";
+  const auto writeTable = [&](const std::string& name, const std::string& fields) {
+    fs::remove(FSource + "/" + name + ".DB");
+    fs::remove(FSource + "/" + name + ".MB");
+    TPxTableWriter w(FSource + "/" + name + ".DB", ParsePxFieldList(fields));
+    w.SetInteger(0, 1);
+    if (name == "DOCUMENT") w.SetText(1, "Brief");
+    if (fields.find("RTFTEXT") != std::string::npos) w.SetBytes(w.FieldCount() - 1, stored);
+    w.Post();
+  };
+  const struct {
+    const char* Name;
+    bool LegacyDocumentHasRtf, TargetDocumentHasRtf;
+    const char* Result;
+  } cases[] = {
+      {"from DOCBLOBS", false, true, "SELECT typeof(RTFTEXT), RTFTEXT FROM DOCUMENT"},
+      {"into DOCBLOBS", true, false, "SELECT typeof(RTFTEXT), RTFTEXT FROM DOCBLOBS"},
+      {"column copy", true, true, "SELECT typeof(RTFTEXT), RTFTEXT FROM DOCUMENT"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    writeTable("DOCBLOBS", "DOCID:I,RTFTEXT:B10");
+    writeTable("DOCUMENT", std::string("DOCID:I,APPLNAME:A100,NUMBER:A20,NOTE:M10,NAMES:A20") +
+                               (c.LegacyDocumentHasRtf ? ",RTFTEXT:B10" : ""));
+    TConnection& target = NewTarget("ziel" + std::to_string(++n) + ".mdb");
+    if (!c.TargetDocumentHasRtf) target.Execute("ALTER TABLE DOCUMENT DROP COLUMN RTFTEXT");
+    FForm.reset();
+    Form().CopyDocuments();
+    Form().MoveRtfTexts();
+    for (const std::string& line : Log()) EXPECT_EQ(line.find("***"), std::string::npos) << line;
+    EXPECT_EQ(Rows(c.Result), std::vector<std::string>{"text|" + text});
+  }
 }
 
 }  // namespace

@@ -157,7 +157,7 @@ TEST_F(FieldTest, AValueThatDoesNotFitFailsItsAssignmentAndKeepsTheOldValue) {
 TEST_F(FieldTest, ValuesAreConvertedByTheColumnType) {
   T.Append();
   T.FieldByName("ID").SetAsString(" 12 ");
-  T.FieldByName("S").SetAsString("Überlänge");  // five characters fit
+  T.FieldByName("S").SetAsString("Überlänge");  // longer than TEXT(5): kept whole
   T.FieldByName("FLAG").SetAsBoolean(true);
   T.FieldByName("N").SetAsFloat(2.5);  // rounds to even, as the system did
   T.FieldByName("F").SetAsString("1,25");
@@ -165,7 +165,8 @@ TEST_F(FieldTest, ValuesAreConvertedByTheColumnType) {
   T.FieldByName("D").SetAsString("17.05.2024 13:45");
   T.Post();
   EXPECT_EQ(Stored("ID"), "integer:12");
-  EXPECT_EQ(Stored("S"), "text:Überl");
+  EXPECT_EQ(Stored("S"), "text:Überlänge");
+  EXPECT_EQ(T.FieldByName("S").AsString(), "Überlänge");
   EXPECT_EQ(Stored("FLAG"), "text:T");
   EXPECT_EQ(Stored("N"), "integer:2");
   EXPECT_EQ(Stored("F"), "real:1.25");

@@ -334,6 +334,27 @@ TEST_F(DbFieldsTest, SaveAllWritesTheCollectionAndRestoresTheCursorRule) {
   EXPECT_TRUE(loaded.Items(1).GlobalList);
 }
 
+// The values are bound, so any text goes in and comes back as it was: quote
+// characters, a NUL, a caption of a legacy file in any length.
+TEST_F(DbFieldsTest, SaveAllStoresAnyTextAsItIs) {
+  Db = OpenArchive();
+  TDkDBFields& fields = *Db->DBFields();
+  fields.Clear();
+  const std::string caption = std::string("Bemer") + '\0' + "kung \"O'Neil\" -- ;";
+  const std::string path = std::string(300, 'x') + "\\'; DROP TABLE DOCFLD; --";
+  fields.Add("NOTES", caption, true, true, false, 6, 2, false, path, false);
+  fields.SaveAll(Db->Connection());
+  EXPECT_TRUE(Boxes->Shown().empty());
+  TDkDBFields loaded(*Db);
+  ASSERT_EQ(loaded.Count(), 1);
+  EXPECT_EQ(loaded.Items(0).Caption, caption);
+  EXPECT_EQ(loaded.Items(0).FilePath, path);
+  EXPECT_EQ(loaded.Items(0).EditStyle, 2);
+
+  loaded.Delete("notes", true);
+  EXPECT_EQ(Select("SELECT COUNT(*) FROM DOCFLD"), Rows{"0"});
+}
+
 TEST_F(DbFieldsTest, DeletingAStoredDefinitionAsksAboutItsPickList) {
   struct TCase {
     const char* Name;

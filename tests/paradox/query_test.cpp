@@ -59,6 +59,7 @@ TEST(Statement, RefusesEverythingElse) {
 }
 
 TEST(Query, TableNameIgnoresCaseAndCountsRows) {
+  DK_SKIP_WITHOUT_SHARED_SAMPLES();
   TParadoxQuery q;
   q.SetDatabaseName(Samples("paradoxdriver/db") + "/");
   q.SetSQL("select count(*) as FRECORDCOUNT from customer");
@@ -72,6 +73,7 @@ TEST(Query, TableNameIgnoresCaseAndCountsRows) {
 }
 
 TEST(Query, MissingTableFailsAtOpenNamingDirectoryAndTable) {
+  DK_SKIP_WITHOUT_SHARED_SAMPLES();
   TParadoxQuery q;
   q.SetDatabaseName(Samples("paradoxdriver/db"));
   q.SetSQL("SELECT COUNT(*) AS FRECORDCOUNT FROM DOCUMENT");
@@ -85,6 +87,7 @@ TEST(Query, MissingTableFailsAtOpenNamingDirectoryAndTable) {
 }
 
 TEST(Query, FieldsByPositionAndNameAndTheirTypes) {
+  DK_SKIP_WITHOUT_SHARED_SAMPLES();
   // TypSammlung holds one field of every Paradox type.
   TParadoxQuery q;
   q.SetDatabaseName(Samples("pxlib"));
@@ -130,6 +133,7 @@ static_assert(ftString == 1 && ftSmallint == 2 && ftInteger == 3 && ftBoolean ==
               ftFMTBcd == 37);
 
 TEST(Query, OtherTypeCodesOfTheMapping) {
+  DK_SKIP_WITHOUT_SHARED_SAMPLES();
   struct Case {
     const char* Dir;
     const char* Table;
@@ -152,6 +156,7 @@ TEST(Query, OtherTypeCodesOfTheMapping) {
 }
 
 TEST(Query, ValuesInEveryReading) {
+  DK_SKIP_WITHOUT_SHARED_SAMPLES();
   TParadoxQuery q;
   q.SetDatabaseName(Samples("pxlib"));
   q.SetSQL("SELECT * FROM TypSammlung");
@@ -207,6 +212,7 @@ TEST(Query, ValuesInEveryReading) {
 }
 
 TEST(Query, CursorMovesLikeTheLegacyDataset) {
+  DK_SKIP_WITHOUT_SHARED_SAMPLES();
   TParadoxQuery q;
   q.SetDatabaseName(Samples("paradoxdriver/fields"));
   q.SetSQL("SELECT * FROM long");
@@ -238,6 +244,7 @@ TEST(Query, CursorMovesLikeTheLegacyDataset) {
 }
 
 TEST(Query, RealTablesThatBreakEasyAssumptions) {
+  DK_SKIP_WITHOUT_SHARED_SAMPLES();
   struct Case {
     const char* Dir;
     const char* Table;
@@ -265,6 +272,7 @@ TEST(Query, RealTablesThatBreakEasyAssumptions) {
 }
 
 TEST(Query, CodePageOverridePerTable) {
+  DK_SKIP_WITHOUT_SHARED_SAMPLES();
   TParadoxQuery q;
   q.SetDatabaseName(Samples("pyparadox"));
   q.SetSQL("SELECT * FROM test");
@@ -289,6 +297,7 @@ TEST(Query, CodePageOverridePerTable) {
 }
 
 TEST(Query, BlobValuesWholeAndWithTheirPrefix) {
+  DK_SKIP_WITHOUT_SHARED_SAMPLES();
   TParadoxQuery q;
   q.SetDatabaseName(Samples("paradoxdriver/fields"));
   q.SetSQL("SELECT * FROM graphic");

@@ -45,6 +45,7 @@ std::map<std::string, TFileState> Snapshot(const std::string& dir) {
 }
 
 TEST(ReadOnly, ListingDumpingAndCountingChangeNothing) {
+  DK_SKIP_WITHOUT_SHARED_SAMPLES();
   test::TTempDir dir;
   for (const char* sub : {"paradoxdriver/fields", "pxlib", "python-pxlib", "paradoxdriver/encrypt",
                           "paradoxreader-java"}) {
@@ -110,6 +111,7 @@ TRun RunPxDump(const std::string& args) {
 }
 
 TEST(PxDumpCommand, ExitCodesAndMessages) {
+  DK_SKIP_WITHOUT_SHARED_SAMPLES();
   const std::string fields = "'" + Samples("paradoxdriver/fields") + "'";
   TRun r = RunPxDump(fields);
   EXPECT_EQ(r.Status, 0);
@@ -140,6 +142,16 @@ TEST(PxDumpCommand, ExitCodesAndMessages) {
   r = RunPxDump("'/nonexistent dir'");
   EXPECT_EQ(r.Status, 1);
   EXPECT_NE(r.Err.find("/nonexistent dir"), std::string::npos) << r.Err;
+
+  // A folder without tables is not "an archive with no rows".
+  test::TTempDir empty;
+  test::WriteFile(empty / "notes.txt", "no tables here");
+  r = RunPxDump("'" + empty.Path() + "'");
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_EQ(r.Out, "");
+  EXPECT_NE(r.Err.find("\"" + empty.Path() + "\" gibt es keine Paradox-Tabellen"),
+            std::string::npos)
+      << r.Err;
 
   r = RunPxDump("--keep-going '" + Samples("paradoxreader-java") + "' MEMBRE");
   EXPECT_EQ(r.Status, 3);

@@ -4,6 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <functional>
+
+#include "settings/error_log.h"
 #include "settings/reg_tool.h"
 #include "support/settings_sandbox.h"
 #include "sys/api_tools.h"
@@ -297,6 +301,62 @@ TEST_F(ConfigurationTest, RegistryReadersNeverRaise) {
   EXPECT_EQ(RegReadInteger(reg, "Bytes", 5), 5);
   EXPECT_TRUE(RegReadBool(reg, "Number", false));
   EXPECT_TRUE(RegReadBool(reg, "Missing", true));
+}
+
+// A hive that is no hive is named once on standard error and in Error.log;
+// a line passed over is named in Error.log only. The records go to the
+// Error.log of the CommonFilesPath the settings end with.
+TEST_F(ConfigurationTest, HiveProblemsAreReportedOnce) {
+  const std::string machine = FDir / "reg/HKEY_LOCAL_MACHINE.reg";
+  const std::string user = FDir / "reg/HKEY_CURRENT_USER.reg";
+  std::string utf16NoBom;
+  for (char c : std::string("Windows Registry Editor Version 5.00\r\n"))
+    utf16NoBom += std::string{c, '\0'};
+  const struct {
+    const char* Name;
+    std::function<void()> Write;
+    // A part of each record, in order; the first is also the warning.
+    std::vector<std::string> Log;
+  } cases[] = {
+      {"a line passed over, a user hive in UTF-16 without BOM",
+       [&] {
+         WriteMachine("\"OpenLastDB\"=dword:0 #off\n");
+         test::WriteFile(user, utf16NoBom);
+       },
+       {"Registrierungsdatei \"" + user +
+            "\" kann nicht gelesen werden: die Datei sieht nach UTF-16 ohne Byte-Order-Mark "
+            "aus; ihre Einstellungen bleiben unberücksichtigt",
+        "Registrierungsdatei \"" + machine + "\", Zeile 5, Schlüssel HKEY_LOCAL_MACHINE\\" +
+            SettingsKey + ": Wert nicht lesbar, übergangen: \"OpenLastDB\"=dword:0 #off"}},
+      {"a machine hive of binary junk",
+       [&] {
+         test::WriteFile(machine, std::string("\x7f"
+                                              "ELF\x02\x01\x01\0\0\0",
+                                              10));
+       },
+       {"Registrierungsdatei \"" + machine +
+        "\" kann nicht gelesen werden: die Datei enthält Nullbytes, sie ist keine Textdatei; "
+        "ihre Einstellungen bleiben unberücksichtigt"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::filesystem::remove(machine);
+    std::filesystem::remove(user);
+    c.Write();
+    testing::internal::CaptureStderr();
+    auto cfg = Load();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(cfg->OpenLastDB);                        // what was not read keeps its default
+    EXPECT_EQ(err, "Warnung: " + c.Log.front() + "\n");  // one warning
+    const std::string logFile = ErrorLogFileName();
+    TStringList log;
+    log.LoadFromFile(logFile);
+    ASSERT_EQ(log.Count(), static_cast<int>(c.Log.size())) << test::ReadFile(logFile);
+    for (size_t i = 0; i < c.Log.size(); ++i)
+      EXPECT_NE(log[static_cast<int>(i)].find(c.Log[i]), std::string::npos)
+          << log[static_cast<int>(i)];
+    std::filesystem::remove(logFile);
+  }
 }
 
 }  // namespace

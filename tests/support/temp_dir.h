@@ -52,4 +52,25 @@ inline std::string SharedDir() {
   return std::string(DK_SOURCE_DIR) + "/../shared";
 }
 
+// The folder of the shared Paradox samples, or, when a checkout has none
+// beside it (a clone of its own), the reason to skip a test that needs it.
+inline std::string SharedSamplesDir() {
+  return SharedDir() + "/paradox-samples";
+}
+inline std::string MissingSharedSamples() {
+  std::error_code ec;
+  if (std::filesystem::is_directory(SharedSamplesDir(), ec)) return std::string();
+  return "the shared samples are missing: no folder " + SharedSamplesDir();
+}
+
 }  // namespace dk::test
+
+// Skips the current test when the shared samples are not there; every other
+// test runs as usual.
+#define DK_SKIP_WITHOUT_SHARED_SAMPLES()                                                      \
+  do {                                                                                        \
+    if (const std::string dkMissing = ::dk::test::MissingSharedSamples(); !dkMissing.empty()) \
+      GTEST_SKIP() << dkMissing;                                                              \
+  } while (false)
+
+namespace dk::test {}  // namespace dk::test

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "support/temp_dir.h"
+#include "sys/ini_file.h"
+#include "sys/text.h"
 
 namespace dk {
 namespace {
@@ -25,6 +27,33 @@ TEST(StringList, LegacyFileIsDecoded) {
   list.LoadFromFile(dir / "cp.txt");
   EXPECT_EQ(list[0], "Müller");
   EXPECT_THROW(list.LoadFromFile(dir / "missing.txt"), std::runtime_error);
+}
+
+std::vector<std::string> gNotices;
+
+// NUL bytes of a text file are dropped where it is read, by the line reader
+// and the INI reader alike, and the file is named once; UTF-8 and
+// Windows-1252 files both.
+TEST(StringList, NulBytesOfAFileAreDroppedAndTheFileNamedOnce) {
+  test::TTempDir dir;
+  gNotices.clear();
+  const TTextFileNotice previous =
+      SetTextFileNoticeHandler([](const std::string& m) { gNotices.push_back(m); });
+  const std::string nul(1, '\0');
+  test::WriteFile(dir / "a.itm", "M\xFC" + nul + "ller\r\n" + nul + nul + "Wei\xDF\r\n");
+  test::WriteFile(dir / "b.fld", "[NOTE]\r\nCaption=Bemer" + nul + "kung \xC3\xA4\r\n");
+  test::WriteFile(dir / "c.itm", "sauber\r\n");
+  TStringList list;
+  list.LoadFromFile(dir / "a.itm");
+  EXPECT_EQ(list.Text(), "Müller\r\nWeiß\r\n");
+  EXPECT_EQ(TIniFile(dir / "b.fld").ReadString("NOTE", "Caption", ""), "Bemerkung ä");
+  list.LoadFromFile(dir / "c.itm");
+  SetTextFileNoticeHandler(previous);
+  EXPECT_EQ(gNotices, (std::vector<std::string>{
+                          "Die Datei \"" + dir / "a.itm" +
+                              "\" enthält 3 NUL-Zeichen; sie wurden beim Lesen entfernt.",
+                          "Die Datei \"" + dir / "b.fld" +
+                              "\" enthält 1 NUL-Zeichen; sie wurden beim Lesen entfernt."}));
 }
 
 TEST(StringList, NameValueAccess) {

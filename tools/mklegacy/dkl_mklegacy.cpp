@@ -1,7 +1,7 @@
 // dkl-mklegacy: writes a realistic version 5 archive (Paradox tables and side
 // files) for trying out, testing and measuring the conversion.
 //
-//   dkl-mklegacy DIR [options]
+//   dkl-mklegacy [options] DIR
 //
 //   --documents N     DOCUMENT rows (default 40)
 //   --ftiword N       FTIWORD rows (default 300)
@@ -25,25 +25,9 @@
 #include <vector>
 
 #include "legacy_archive.h"
+#include "sys/program_options.h"
 
 namespace {
-
-int Usage(bool asked = false) {
-  (asked ? std::cout : std::cerr)
-      << "usage: dkl-mklegacy DIR [options]\n"
-         "  --documents N      DOCUMENT rows (default 40)\n"
-         "  --ftiword N        FTIWORD rows (default 300)\n"
-         "  --ftiwid N         FTIWID rows (default 800)\n"
-         "  --versions N       DOCVERS rows (default: one per two documents)\n"
-         "  --todos N          TODO rows (default: one per four documents)\n"
-         "  --protocol N       DOCPRTCL rows (default: two per document)\n"
-         "  --big              20000 documents, 100000 FTIWORD, 2000000 FTIWID rows\n"
-         "  --seed N           another content of the same shape (default 5)\n"
-         "  --rtf-in-document  RTFTEXT in DOCUMENT instead of DOCBLOBS\n"
-         "  --no-side-files    only the tables\n"
-         "PROJECT.itm, a global pick list, goes into the parent directory of DIR.\n";
-  return asked ? 0 : 2;
-}
 
 bool ParseCount(const std::string& s, int64_t& v) {
   auto r = std::from_chars(s.data(), s.data() + s.size(), v);
@@ -53,53 +37,53 @@ bool ParseCount(const std::string& s, int64_t& v) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  dk::TProgramOptions cli(
+      "dkl-mklegacy", "[OPTION]... VERZEICHNIS",
+      "Schreibt ein Archiv der Version 5 (Paradox-Tabellen und Nebendateien) nach\n"
+      "VERZEICHNIS, zum Ausprobieren, Testen und Messen der Konvertierung. Die\n"
+      "globale Auswahlliste PROJECT.itm kommt in das übergeordnete Verzeichnis.");
+  cli.AddValue("documents", 0, "N", "Zeilen in DOCUMENT (Vorgabe 40)")
+      .AddValue("ftiword", 0, "N", "Zeilen in FTIWORD (Vorgabe 300)")
+      .AddValue("ftiwid", 0, "N", "Zeilen in FTIWID (Vorgabe 800)")
+      .AddValue("versions", 0, "N", "Zeilen in DOCVERS (Vorgabe: eine je zwei Dokumente)")
+      .AddValue("todos", 0, "N", "Zeilen in TODO (Vorgabe: eine je vier Dokumente)")
+      .AddValue("protocol", 0, "N", "Zeilen in DOCPRTCL (Vorgabe: zwei je Dokument)")
+      .AddFlag("big", 0, "20000 Dokumente, 100000 FTIWORD-, 2000000 FTIWID-Zeilen")
+      .AddValue("seed", 0, "N", "ein anderer Inhalt gleicher Form (Vorgabe 5)")
+      .AddFlag("rtf-in-document", 0, "RTFTEXT in DOCUMENT statt in DOCBLOBS")
+      .AddFlag("no-side-files", 0, "nur die Tabellen")
+      .SetEpilog(
+          "Ausdrücklich genannte Zahlen gehen den Größen von --big vor.\n"
+          "Status: 0 geschrieben, 1 fehlgeschlagen, 2 falscher Aufruf.");
+  dk::TParsedOptions parsed;
+  if (auto status = cli.Parse(argc, argv, parsed)) return *status;
   dk::TLegacyArchiveOptions o;
-  std::vector<std::string> args(argv + 1, argv + argc);
   // --big sets the sizes first, so that explicit counts override it.
-  for (const std::string& a : args)
-    if (a == "--big") {
-      o.Documents = 20000;
-      o.FtiWordRows = 100000;
-      o.FtiWidRows = 2000000;
-    }
-  std::string dir;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto count = [&](int64_t& target) {
-      return i + 1 < args.size() && ParseCount(args[++i], target);
-    };
-    int64_t seed = 0;
-    if (a == "--documents") {
-      if (!count(o.Documents)) return Usage();
-    } else if (a == "--ftiword") {
-      if (!count(o.FtiWordRows)) return Usage();
-    } else if (a == "--ftiwid") {
-      if (!count(o.FtiWidRows)) return Usage();
-    } else if (a == "--versions") {
-      if (!count(o.VersionRows)) return Usage();
-    } else if (a == "--todos") {
-      if (!count(o.TodoRows)) return Usage();
-    } else if (a == "--protocol") {
-      if (!count(o.ProtocolRows)) return Usage();
-    } else if (a == "--seed") {
-      if (!count(seed)) return Usage();
-      o.Seed = static_cast<uint64_t>(seed);
-    } else if (a == "--big") {
-    } else if (a == "--help" || a == "-h") {
-      return Usage(true);
-    } else if (a == "--rtf-in-document") {
-      o.RtfInDocument = true;
-    } else if (a == "--no-side-files") {
-      o.SideFiles = false;
-    } else if (!a.empty() && a[0] == '-') {
-      return Usage();
-    } else if (dir.empty()) {
-      dir = a;
-    } else {
-      return Usage();
-    }
+  if (parsed.Has("big")) {
+    o.Documents = 20000;
+    o.FtiWordRows = 100000;
+    o.FtiWidRows = 2000000;
   }
-  if (dir.empty()) return Usage();
+  int64_t seed = -1;
+  const std::pair<const char*, int64_t*> counts[] = {{"documents", &o.Documents},
+                                                     {"ftiword", &o.FtiWordRows},
+                                                     {"ftiwid", &o.FtiWidRows},
+                                                     {"versions", &o.VersionRows},
+                                                     {"todos", &o.TodoRows},
+                                                     {"protocol", &o.ProtocolRows},
+                                                     {"seed", &seed}};
+  for (const auto& [name, target] : counts) {
+    if (parsed.Has(name) && !ParseCount(parsed.Value(name), *target))
+      return cli.UsageError(std::string("--") + name + " verlangt eine Zahl ab 0, nicht \"" +
+                            parsed.Value(name) + "\"");
+  }
+  if (seed >= 0) o.Seed = static_cast<uint64_t>(seed);
+  o.RtfInDocument = parsed.Has("rtf-in-document");
+  o.SideFiles = !parsed.Has("no-side-files");
+  if (parsed.Positional().empty()) return cli.UsageError("VERZEICHNIS fehlt");
+  if (parsed.Positional().size() > 1)
+    return cli.UsageError("zu viele Argumente: \"" + parsed.Positional()[1] + "\"");
+  const std::string dir = parsed.Positional()[0];
   try {
     const dk::TLegacyArchiveCounts c = dk::WriteLegacyArchive(dir, o);
     std::printf(

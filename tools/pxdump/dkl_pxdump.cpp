@@ -1,6 +1,7 @@
 // dkl-pxdump: inspect the Paradox tables of a legacy archive before converting.
 //
-//   dkl-pxdump [--codepage N] DIR          lists the tables of DIR
+//   dkl-pxdump [--codepage N] DIR          lists the tables of DIR (exit 1 when
+//                                          it holds none)
 //   dkl-pxdump [--codepage N] [--keep-going] DIR TABLE
 //                                          writes TABLE as CSV to stdout
 //
@@ -15,23 +16,14 @@
 
 #include "paradox/paradox_error.h"
 #include "px_dump.h"
+#include "sys/program_options.h"
 
 namespace {
 
-int Usage() {
-  std::cerr << "Aufruf: dkl-pxdump [--codepage N] VERZEICHNIS\n"
-               "        dkl-pxdump [--codepage N] [--keep-going] VERZEICHNIS TABELLE\n"
-               "Ohne TABELLE: listet die Paradox-Tabellen des Verzeichnisses.\n"
-               "Mit TABELLE: schreibt die Tabelle als CSV (UTF-8) auf die Standardausgabe.\n"
-               "  --codepage N   liest Texte in Codepage N statt der des Tabellenkopfs\n"
-               "  --keep-going   nicht lesbare Werte leer ausgeben, melden und weitermachen\n";
-  return 2;
-}
-
-bool ParseCodePage(const char* text, int& codePage) {
+bool ParseCodePage(const std::string& text, int& codePage) {
   char* end = nullptr;
-  const long v = std::strtol(text, &end, 10);
-  if (!end || *end != 0 || v <= 0 || v > 65535) return false;
+  const long v = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || !end || *end != 0 || v <= 0 || v > 65535) return false;
   codePage = static_cast<int>(v);
   return true;
 }
@@ -39,26 +31,26 @@ bool ParseCodePage(const char* text, int& codePage) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  dk::TProgramOptions cli("dkl-pxdump", "[OPTION]... VERZEICHNIS",
+                          "Ohne TABELLE: listet die Paradox-Tabellen des Verzeichnisses.\n"
+                          "Mit TABELLE: schreibt die Tabelle als CSV (UTF-8) auf die "
+                          "Standardausgabe.");
+  cli.AddSynopsis("[OPTION]... VERZEICHNIS TABELLE")
+      .AddValue("codepage", 0, "N", "liest Texte in Codepage N statt der des Tabellenkopfs")
+      .AddFlag("keep-going", 0, "nicht lesbare Werte leer ausgeben, melden und weitermachen")
+      .SetEpilog(
+          "Status: 0 fertig, 1 Fehler (auch: keine Paradox-Tabellen im Verzeichnis),\n"
+          "2 falscher Aufruf, 3 mit --keep-going: Werte waren nicht lesbar.");
+  dk::TParsedOptions parsed;
+  if (auto status = cli.Parse(argc, argv, parsed)) return *status;
   dk::TPxDumpOptions options;
-  std::vector<std::string> args;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--codepage" && i + 1 < argc) {
-      if (!ParseCodePage(argv[++i], options.CodePage)) return Usage();
-    } else if (a.rfind("--codepage=", 0) == 0) {
-      if (!ParseCodePage(argv[i] + 11, options.CodePage)) return Usage();
-    } else if (a == "--keep-going") {
-      options.KeepGoing = true;
-    } else if (a == "--help" || a == "-h") {
-      Usage();
-      return 0;
-    } else if (a.size() > 1 && a[0] == '-') {
-      return Usage();
-    } else {
-      args.push_back(a);
-    }
-  }
-  if (args.empty() || args.size() > 2) return Usage();
+  options.KeepGoing = parsed.Has("keep-going");
+  if (parsed.Has("codepage") && !ParseCodePage(parsed.Value("codepage"), options.CodePage))
+    return cli.UsageError("--codepage verlangt eine Codepage-Nummer (1 bis 65535), nicht \"" +
+                          parsed.Value("codepage") + "\"");
+  const std::vector<std::string>& args = parsed.Positional();
+  if (args.empty()) return cli.UsageError("VERZEICHNIS fehlt");
+  if (args.size() > 2) return cli.UsageError("zu viele Argumente: \"" + args[2] + "\"");
   std::vector<std::string> problems;
   try {
     std::ios::sync_with_stdio(false);

@@ -138,7 +138,14 @@ void ListParadoxDirectory(const std::string& dir, int codePage, std::ostream& ou
   std::vector<TLine> lines;
   lines.push_back({{"Tabelle", "Version", "Zeilen", "Felder", "Codepage", "MB", "Hinweis"}});
   bool cpFootnote = false;
-  for (const TParadoxTableEntry& entry : ListParadoxTables(dir)) {
+  const std::vector<TParadoxTableEntry> entries = ListParadoxTables(dir);
+  if (entries.empty()) {
+    // A header line alone would read as "an archive with no rows" to a script.
+    problems.push_back("im Verzeichnis \"" + dir +
+                       "\" gibt es keine Paradox-Tabellen (keine Datei *.DB)");
+    return;
+  }
+  for (const TParadoxTableEntry& entry : entries) {
     TLine line;
     line.Cells[0] = entry.Name;
     line.Cells[5] = entry.MbPath.empty() ? "nein" : "ja";

@@ -33,7 +33,8 @@ int DumpParadoxTableCsv(const std::string& dir, const std::string& table,
 
 // Writes the list of the tables of `dir` to `out`: name, file version, rows,
 // fields, code page, whether a .MB belongs to it, and remarks. A table that
-// cannot be read is listed with its fault and described in `problems`.
+// cannot be read is listed with its fault and described in `problems`. A
+// directory without tables writes nothing and says so in `problems`.
 // Raises EParadoxError when the directory cannot be read.
 void ListParadoxDirectory(const std::string& dir, int codePage, std::ostream& out,
                           std::vector<std::string>& problems);

@@ -13,14 +13,9 @@
 #include <vector>
 
 #include "px_writer.h"
+#include "sys/program_options.h"
 
 namespace {
-
-int Usage() {
-  std::cerr << "usage: dkl-pxwrite [--codepage N] [--keys N] OUT.DB [IN.csv]\n"
-               "  The first CSV row names the fields as NAME:TYPE[SIZE], e.g. ID:I,TITLE:A80.\n";
-  return 2;
-}
 
 bool ParseNumber(const std::string& s, int& v) {
   try {
@@ -35,34 +30,41 @@ bool ParseNumber(const std::string& s, int& v) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  dk::TProgramOptions cli(
+      "dkl-pxwrite", "[OPTION]... AUS.DB [EIN.csv]",
+      "Schreibt eine Paradox-7-Tabelle aus CSV (ohne EIN.csv von der Standardeingabe).\n"
+      "Die erste CSV-Zeile nennt die Felder als NAME:TYP[GRÖSSE], z. B. ID:I,TITEL:A80,\n"
+      "NOTIZ:M40; die Werte stehen so, wie dkl-pxdump sie ausgibt. Ein Memo- oder\n"
+      "Blob-Feld legt eine .MB neben die Tabelle.");
+  cli.AddValue("codepage", 0, "N", "schreibt Texte in Codepage N")
+      .AddValue("keys", 0, "N", "die ersten N Felder bilden den Primärschlüssel")
+      .SetEpilog("Status: 0 geschrieben, 1 fehlgeschlagen, 2 falscher Aufruf.");
+  dk::TParsedOptions parsed;
+  if (auto status = cli.Parse(argc, argv, parsed)) return *status;
   dk::TPxWriteOptions options;
-  std::vector<std::string> args;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--codepage" && i + 1 < argc) {
-      if (!ParseNumber(argv[++i], options.CodePage)) return Usage();
-    } else if (a == "--keys" && i + 1 < argc) {
-      if (!ParseNumber(argv[++i], options.PrimaryKeyFields)) return Usage();
-    } else if (a.size() > 1 && a[0] == '-') {
-      return Usage();
-    } else {
-      args.push_back(a);
-    }
+  for (const char* name : {"codepage", "keys"}) {
+    if (!parsed.Has(name)) continue;
+    int& target = std::string(name) == "codepage" ? options.CodePage : options.PrimaryKeyFields;
+    if (!ParseNumber(parsed.Value(name), target))
+      return cli.UsageError(std::string("--") + name + " verlangt eine Zahl, nicht \"" +
+                            parsed.Value(name) + "\"");
   }
-  if (args.empty() || args.size() > 2) return Usage();
+  const std::vector<std::string>& args = parsed.Positional();
+  if (args.empty()) return cli.UsageError("AUS.DB fehlt");
+  if (args.size() > 2) return cli.UsageError("zu viele Argumente: \"" + args[2] + "\"");
   try {
     int64_t rows;
     if (args.size() == 2) {
       std::ifstream in(args[1], std::ios::binary);
       if (!in) {
-        std::cerr << "dkl-pxwrite: cannot read " << args[1] << '\n';
+        std::cerr << "dkl-pxwrite: \"" << args[1] << "\" kann nicht gelesen werden\n";
         return 1;
       }
       rows = dk::WritePxTableFromCsv(args[0], in, options);
     } else {
       rows = dk::WritePxTableFromCsv(args[0], std::cin, options);
     }
-    std::cerr << "dkl-pxwrite: " << rows << " records written to " << args[0] << '\n';
+    std::cerr << "dkl-pxwrite: " << rows << " Datensätze nach " << args[0] << " geschrieben\n";
     return 0;
   } catch (const std::exception& e) {
     std::cerr << "dkl-pxwrite: " << e.what() << '\n';

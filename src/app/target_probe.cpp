@@ -1,0 +1,150 @@
+#include "app/target_probe.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+
+#include "sys/text.h"
+
+namespace dk {
+
+namespace {
+
+bool HasSqliteHeader(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  char header[16] = {};
+  in.read(header, sizeof header);
+  return in.gcount() == 16 && std::memcmp(header, "SQLite format 3", 16) == 0;
+}
+
+bool IsBusy(int rc) {
+  const int primary = rc & 0xff;
+  return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
+}
+
+class TDb {
+ public:
+  ~TDb() { sqlite3_close_v2(Db); }
+  sqlite3* Db = nullptr;
+};
+
+}  // namespace
+
+const std::vector<std::string>& ConversionTables() {
+  static const std::vector<std::string> tables{"DOCUMENT",  "FLDTEMPL", "DOCFLD",  "DBOPTION",
+                                               "ITEMLISTS", "DOCBLOBS", "DOCVERS", "TODO",
+                                               "DOCPRTCL",  "FTIWORD",  "FTIWID",  "IDENTNO"};
+  return tables;
+}
+
+TTargetProbe ProbeTarget(const std::string& path, bool forWriting, int lockWaitMs) {
+  TTargetProbe probe;
+  if (!HasSqliteHeader(path)) return probe;
+  probe.IsSqlite = true;
+  TDb db;
+  const int flags = forWriting ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY;
+  int rc = sqlite3_open_v2(path.c_str(), &db.Db, flags, nullptr);
+  if (rc != SQLITE_OK) {
+    probe.Error = db.Db ? sqlite3_errmsg(db.Db) : sqlite3_errstr(rc);
+    return probe;
+  }
+  sqlite3_busy_timeout(db.Db, lockWaitMs);
+  if (forWriting) {
+    // Asking for the write lock is what the conversion's first write will do;
+    // with a rollback journal nothing is written until a page changes.
+    rc = sqlite3_exec(db.Db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    if (IsBusy(rc)) {
+      probe.Locked = true;
+      return probe;
+    }
+  }
+  auto query = [&](const std::string& sql, auto&& row) -> bool {
+    sqlite3_stmt* stmt = nullptr;
+    rc = sqlite3_prepare_v2(db.Db, sql.c_str(), -1, &stmt, nullptr);
+    while (rc == SQLITE_OK && (rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+      row(stmt);
+      rc = SQLITE_OK;
+    }
+    sqlite3_finalize(stmt);
+    if (rc == SQLITE_DONE || rc == SQLITE_OK) return true;
+    if (IsBusy(rc))
+      probe.Locked = true;
+    else
+      probe.Error = sqlite3_errmsg(db.Db);
+    return false;
+  };
+  auto text = [](sqlite3_stmt* stmt, int col) {
+    const auto* p = sqlite3_column_text(stmt, col);
+    return p ? std::string(reinterpret_cast<const char*>(p)) : std::string();
+  };
+  std::vector<std::string> tables;
+  if (!query("SELECT name FROM sqlite_master WHERE type='table'",
+             [&](sqlite3_stmt* s) { tables.push_back(AsciiUpper(text(s, 0))); }))
+    return probe;
+  for (const std::string& t : ConversionTables()) {
+    if (std::find(tables.begin(), tables.end(), t) == tables.end()) {
+      probe.MissingTable = t;
+      break;
+    }
+  }
+  if (probe.MissingTable.empty()) {
+    if (!query("SELECT OPTVALUE FROM DBOPTION WHERE UPPER(OPTNAME)='CONVERTED'",
+               [&](sqlite3_stmt* s) { probe.Converted = text(s, 0); }))
+      return probe;
+    // A value written by the conversion is never empty; an empty one still
+    // marks the archive as converted.
+    if (probe.Converted.empty()) {
+      bool present = false;
+      if (!query("SELECT 1 FROM DBOPTION WHERE UPPER(OPTNAME)='CONVERTED'",
+                 [&](sqlite3_stmt*) { present = true; }))
+        return probe;
+      if (present) probe.Converted = "ohne Zeitangabe";
+    }
+    query("PRAGMA table_info(DOCUMENT)",
+          [&](sqlite3_stmt* s) { probe.DocumentColumns.push_back(AsciiUpper(text(s, 1))); });
+  }
+  if (forWriting) sqlite3_exec(db.Db, "ROLLBACK", nullptr, nullptr, nullptr);
+  return probe;
+}
+
+std::string TargetIsDirectoryText(const std::string& path) {
+  return "Die Zieldatenbank \"" + path +
+         "\" ist ein Verzeichnis. Angegeben werden muss die Datei des Archivs (z. B. "
+         "archiv6.db); ein leeres Archiv legt dkl-mkarchive an.";
+}
+
+std::string SourceIsFileText(const std::string& path) {
+  return "Das Quellverzeichnis \"" + path +
+         "\" ist eine Datei. Angegeben werden muss das Verzeichnis des alten Archivs, in dem "
+         "DOCUMENT.DB liegt.";
+}
+
+std::string TargetFolderNotWritableText(const std::string& folder, const std::string& target) {
+  return "Der Ordner \"" + folder + "\" der Zieldatenbank \"" + target +
+         "\" ist nicht beschreibbar. Die Konvertierung braucht dort Schreibrechte: SQLite legt "
+         "neben der Datenbank sein Journal an, und das Protokoll wird dort gespeichert.";
+}
+
+std::string TargetLockedText(const std::string& path) {
+  return "Die Zieldatenbank \"" + path +
+         "\" ist von einem anderen Programm gesperrt. Schließen Sie das Programm, das sie "
+         "geöffnet hat (z. B. Dokalon), und starten Sie die Konvertierung erneut.";
+}
+
+std::string MissingArchiveTableText(const std::string& path, const std::string& table) {
+  return "Die Zieldatenbank \"" + path +
+         "\" ist eine SQLite-Datei ohne die Tabellen eines Archivs (es fehlt die Tabelle " + table +
+         "). Ein leeres Archiv der Version 6 legt dkl-mkarchive an.";
+}
+
+std::string AlreadyConvertedText(const std::string& path, const std::string& converted) {
+  return "Die Zieldatenbank \"" + path +
+         "\" wurde bereits konvertiert (Option Converted: " + converted +
+         "). Ein Archiv wird nur einmal konvertiert; eine zweite Übernahme würde jedes "
+         "Dokument doppelt anlegen. Für eine neue Übernahme legen Sie mit dkl-mkarchive ein "
+         "leeres Archiv an.";
+}
+
+}  // namespace dk

@@ -1,0 +1,47 @@
+// A look at the target archive before the conversion touches it.
+//
+// The archive component opens any SQLite file and fails later, in the middle
+// of the work, with a message about a table or a lock. These checks name the
+// real cause first and say what to do; they read the file only.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace dk {
+
+struct TTargetProbe {
+  // The file starts with the SQLite header; the other members are filled
+  // only then.
+  bool IsSqlite = false;
+  // Another program holds a lock that keeps this run from writing (or, for a
+  // read-only probe, from reading).
+  bool Locked = false;
+  // The first archive table the file lacks, or "".
+  std::string MissingTable;
+  // The value of the option "Converted" (the stamp of the earlier run), or ""
+  // when the archive was not converted yet.
+  std::string Converted;
+  // The columns of the target DOCUMENT, upper case.
+  std::vector<std::string> DocumentColumns;
+  // A read failure other than a lock (damaged file), or "".
+  std::string Error;
+};
+
+// The tables a conversion reads or writes, in the order it first needs them.
+const std::vector<std::string>& ConversionTables();
+
+// Probes the SQLite file `path`, waiting up to `lockWaitMs` for a lock to go.
+// With `forWriting`, the probe also asks for the write lock (and gives it back
+// at once; nothing is written); otherwise the file is opened read-only.
+TTargetProbe ProbeTarget(const std::string& path, bool forWriting, int lockWaitMs);
+
+// The messages of the refusals and probe findings, each naming the path.
+std::string TargetIsDirectoryText(const std::string& path);
+std::string SourceIsFileText(const std::string& path);
+std::string TargetFolderNotWritableText(const std::string& folder, const std::string& target);
+std::string TargetLockedText(const std::string& path);
+std::string MissingArchiveTableText(const std::string& path, const std::string& table);
+std::string AlreadyConvertedText(const std::string& path, const std::string& converted);
+
+}  // namespace dk
