@@ -11,3 +11,10 @@ for preset in default asan; do
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
 done
+# The index worker's threads under ThreadSanitizer: only the test program of
+# the database components, only its indexer and worker tests.
+echo "== tsan (index worker) ==" >&2
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$jobs" --target db_tests
+DK_FTI_STRESS_OPERATIONS=300 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  build/tsan/tests/db/db_tests --gtest_filter='FullTextRetrievalTest.*:UpdateFtiThreadTest.*'

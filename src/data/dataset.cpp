@@ -1,6 +1,7 @@
 #include "data/dataset.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "sys/text.h"
 
@@ -414,6 +415,16 @@ void TDataSet::FillWindow() {
     FWindowBytes += RowBytes(row);
     FWindow.push_back(std::move(row));
   }
+}
+
+void TDataSet::EndRead() {
+  if (!FCursor || FStatementDone || FCursorAtEnd) return;
+  FCursor->Reset();
+  FWindow.clear();
+  FWindowBytes = 0;
+  // A position past every row: the next move (GoToRow) runs the statement
+  // again instead of reading on from a cursor that no longer stands there.
+  FCursorPos = std::numeric_limits<int>::max();
 }
 
 bool TDataSet::TakeRow(bool load) {

@@ -167,6 +167,11 @@ class TDataSet {
   // Runs the statement again with the current parameter values and makes the
   // first row current.
   void Requery();
+  // Ends the engine's read of a result the cursor stands in the middle of
+  // (and so SQLite's read lock, which holds back other connections' commits)
+  // and keeps the current row; the next move runs the statement again and
+  // steps to its position. Nothing when the result was read to its end.
+  void EndRead();
 
   int FieldCount() const { return static_cast<int>(FFields.size()); }
   TField& Fields(int index) const;

@@ -6,11 +6,13 @@
 #include "data/date_time.h"
 #include "data/errors.h"
 #include "data/parameters.h"
+#include "db/full_text_retrieval.h"
 #include "db/util/archive_schema.h"
 #include "db/util/sql_util.h"
 #include "settings/configuration.h"
 #include "settings/error_log.h"
 #include "settings/locations.h"
+#include "settings/messages.h"
 #include "sys/api_tools.h"
 #include "sys/file_names.h"
 #include "sys/file_paths.h"
@@ -90,26 +92,179 @@ void TDkArchive::BuildCreateTableSQL(TStringList& lines, std::string_view table)
   dk::BuildCreateTableSQL(lines, table, Connection());
 }
 
-void TDkArchive::DocBeforeDelete(TDataSet& /*dataSet*/) {
-  // Record rules slot: deletion rights and the deletion of the document's
-  // dependent rows attach here. Until they exist a document is deleted as
-  // the dataset deletes it.
-}
-
 void TDkArchive::DocBeforeEdit(TDataSet& dataSet) {
   TCustomDocDatabase::DocBeforeEdit(dataSet);
-  // Record rules slot: remembering the document's access rights
-  // (OldAccessRights) attaches here.
+  if (AccessRightsMode) OldAccessRights = dataSet.FieldByName("ACCESSRIGHTS").AsString();
 }
 
-void TDkArchive::DocBeforePost(TDataSet& /*dataSet*/) {
-  // Record rules slot: numbers, owner, type letter, document number, file
-  // name and placement, pick lists, index and access rights of a document
-  // attach here. Until they exist a row is posted as the host filled it.
+// ---------------------------------------------------------------------------
+// Document record rules
+
+void TDkArchive::DocBeforePost(TDataSet& dataSet) {
+  // A connection that reads in the middle of a result cannot wait for the
+  // write lock: SQLite refuses it at once while another connection (the
+  // index worker) commits. Ending the reads first lets the save wait its
+  // turn instead of failing.
+  EndDataSetReads();
+  const TConfiguration* config = Configuration;
+  IsNewDocument = IsFieldEmpty(dataSet.FieldByName("DOCID"));
+  if (TField* guid = dataSet.FindField("DOCGUID"); guid && IsFieldEmpty(guid))
+    guid->SetAsString(NewGuidText());
+
+  if (IsNewDocument) {
+    try {
+      LastDocID = GetNextID("DOCID");
+      if (LastDocID < 0) throw EDatabaseError("Fehler: DOCID=" + std::to_string(LastDocID));
+    } catch (...) {
+      dataSet.Cancel();
+      ShowError("Dokumentdatensatz kann nicht gespeichert werden.", 0);
+      throw;
+    }
+    dataSet.FieldByName("DOCID").SetAsInteger(LastDocID);
+    dataSet.FieldByName("USERNAME").SetAsString(UserName);
+    const std::string applName = dataSet.FieldByName("APPLNAME").AsString();
+    if (FApplDatabase && FApplDatabase->LocateApplName(applName))
+      dataSet.FieldByName("DOCTYPE").SetAsString(
+          FApplDatabase->TableAppl()->FieldByName("DOCTYPE").AsString());
+    if (config && config->CreateDocNumber &&
+        !(config->AllowEditDocNumber && !dataSet.FieldByName("DOCNO").AsString().empty()))
+      dataSet.FieldByName("DOCNO").SetAsString(ConvertCmdStr(config->DefaultDocNumber));
+    AssignNewFileName(dataSet);
+    if (OnCreateNewDocument) OnCreateNewDocument(*this);
+  }
+
+  if (config && config->NoUppercase) {
+    TField& docNo = dataSet.FieldByName("DOCNO");
+    docNo.SetAsString(AnsiUpperCase(docNo.AsString()));
+  }
+  if (!IsNewDocument) MoveFileAfterAttributeChange(dataSet);
+  AddNewPickListItems();
+
+  if (config && config->FtiCreateMode != 0) {
+    if (IsNewDocument)
+      FullTextRetrieval()->UpdateDocument(GetDocID(), true);
+    else
+      FullTextRetrieval()->CheckUpdateCurrDocument();
+  }
+
+  if (AccessRightsMode && DocFileExists()) {
+    const std::string rights = dataSet.FieldByName("ACCESSRIGHTS").AsString();
+    const bool unchanged = !IsNewDocument && rights == OldAccessRights;
+    if (!unchanged && OnSetFileAccessRights)
+      OnSetFileAccessRights(*this, dataSet.FieldByName("FILENAME").AsString(), rights,
+                            dataSet.FieldByName("USERNAME").AsString());
+  }
+  if (BeforePostDocument) BeforePostDocument(dataSet);
 }
 
-void TDkArchive::TodoBeforePost(TDataSet& /*dataSet*/) {
-  // Record rules slot: the to-do entry's number and GUID attach here.
+void TDkArchive::AssignNewFileName(TDataSet& dataSet) {
+  TField& fileName = dataSet.FieldByName("FILENAME");
+  switch (GetCurrDocType()) {
+    case 0:
+      WriteErrorLog("QDBP GetCurrDocType=dctUnknown");
+      break;
+    case 1:
+    case 4: {
+      const std::string current = fileName.AsString();
+      if (current.rfind("[automatisch]", 0) != 0) break;
+      std::string name = GetDefaultDocFileName();
+      const std::string ext = ExtractFileExt(current);
+      if (!ext.empty()) name = ChangeFileExt(name, ext);
+      MakeUniqueFileName(name);
+      fileName.SetAsString(name);
+      break;
+    }
+    case 2:
+      fileName.SetAsString("(internes Dokument)");
+      break;
+    default:
+      break;
+  }
+}
+
+void TDkArchive::MoveFileAfterAttributeChange(TDataSet& dataSet) {
+  const TConfiguration* config = Configuration;
+  if (!config || !config->DefaultForExistingFile || !DocFileExists()) return;
+  const std::string applName = dataSet.FieldByName("APPLNAME").AsString();
+  if (!applName.empty() && config->DocTypeIgnoreDFEF.find(applName) != std::string::npos) return;
+  // The default name belongs to the document's own type, whatever type the
+  // type table stood on.
+  if (FApplDatabase) FApplDatabase->LocateApplName(applName);
+
+  const std::string oldName = GetDocFileName();
+  std::string newName = ChangeFileExt(GetDefaultDocFileName(), ExtractFileExt(oldName));
+  if (IsSameOrVariantFile(newName, oldName)) return;
+  MakeUniqueFileName(newName);
+  for (;;) {
+    const bool readOnly = IsFileReadOnly(oldName);
+    if (readOnly) SetFileReadOnly(oldName, 0);
+    if (ShellMoveFile(oldName, newName, false)) {
+      dataSet.FieldByName("FILENAME").SetAsString(newName);
+      AddProtocol(GetDocID(), "Datei wurde wegen Attributänderung umbenannt/verschoben");
+      if (readOnly) SetFileReadOnly(newName, 1);
+      return;
+    }
+    // The file stays where it was, and as protected as it was.
+    if (readOnly) SetFileReadOnly(oldName, 1);
+    if (MsgCopyMoveFailed(oldName) != mrOk) {
+      AddProtocol(GetDocID(),
+                  "Datei sollte wegen Attributänderung verschoben werden. Verschieben ist "
+                  "gescheitert.");
+      return;
+    }
+  }
+}
+
+bool TDkArchive::MayDeleteDocument() {
+  if (AdminActive) return true;
+  if (!Configuration || Configuration->AllowDeleteAll) return true;
+  return SameText(DocQuery()->FieldByName("USERNAME").AsString(), UserName);
+}
+
+void TDkArchive::DocBeforeDelete(TDataSet& dataSet) {
+  EndDataSetReads();  // see DocBeforePost
+  if (!MayDeleteDocument()) {
+    const std::string name = dataSet.FieldByName("NAME").AsString();
+    ShowError("'" + ReplaceAll(name, "'", "''") +
+                  "' wurde nicht gelöscht, Sie dürfen nur Ihre eigenen Dokumente löschen.",
+              0);
+    Abort();
+  }
+  const std::string docId = dataSet.FieldByName("DOCID").AsString();
+  WriteErrorLog("Dokument \"" + docId + "\" gelöscht");
+  DeleteRows("TODO", "DOCID", docId);
+  DeleteRows("DOCVERS", "DOCID", docId);
+  DeleteRows("DOCPRTCL", "DOCID", docId);
+  if (Configuration && Configuration->FtiCreateMode != 0) {
+    FullTextRetrieval()->JobQueue().Add(
+        static_cast<int32_t>(dataSet.FieldByName("DOCID").AsInteger()), false, std::string(),
+        fjDeleteDocument);
+    FullTextRetrieval()->StartWorker();
+  }
+  DeleteRows("DOCBLOBS", "DOCID", docId);
+}
+
+void TDkArchive::AddProtocol(int docId, const std::string& text) {
+  if (docId == 0 || !Configuration || !Configuration->Protocol) return;
+  // Quotes would end the literal in the dialects that do not double them.
+  std::string clean = ReplaceAll(ReplaceAll(text, "\"", ""), "'", "");
+  try {
+    Connection().Execute("INSERT INTO DOCPRTCL (DOCID,CREATEDATE,USERNAME,PROTOCOL) VALUES (" +
+                         std::to_string(docId) + "," + SqlDateTime(Connection(), TDateTime::Now()) +
+                         "," + SqlQuoted(UserName) + "," + SqlQuoted(clean) + ")");
+  } catch (const std::exception& e) {
+    WriteErrorLog("Protokoll zu Datensatz " + std::to_string(docId) +
+                  " konnte nicht erstellt werden:\r" + e.what());
+  }
+}
+
+void TDkArchive::TodoBeforePost(TDataSet& dataSet) {
+  EndDataSetReads();  // see DocBeforePost
+  SetUpdateCriteriaKey(dataSet);
+  if (IsFieldEmpty(dataSet.FieldByName("TODOID")))
+    dataSet.FieldByName("TODOID").SetAsInteger(GetNextID("TODOID"));
+  if (TField* guid = dataSet.FindField("TODOGUID"); guid && IsFieldEmpty(guid))
+    guid->SetAsString(NewGuidText());
 }
 
 void TDkArchive::Open() {
@@ -142,6 +297,7 @@ void TDkArchive::Open() {
                      DocQuery()->FindField("ACCESSRIGHTS") != nullptr;
   UseServerIndexer = config && config->ServerIndexer &&
                      (IsConnectionFile() || GetDriveKind(DatabaseName()) == dkRemote);
+  FullTextRetrieval()->UseServerIndexer = UseServerIndexer;
 
   LoadTodoPickLists();
   if (config && config->ToDoTimerInterval > 0 && OnTodoPopup) StartReminderTimer();

@@ -17,10 +17,14 @@
 //   archive->Open();   // ... work on it ...
 //   archive->Close();
 //
-// The record rules of documents and to-do entries (numbers, owners, file
-// names, protocol, deletion rights) attach to DocBeforeEdit, DocBeforePost,
-// DocBeforeDelete and TodoBeforePost. They come with the record rules
-// themselves; until then those slots let every row pass unchanged.
+// The record rules run in the events of the document dataset and the to-do
+// dataset: a new document gets its DOCID from the counter, its owner, type
+// letter, document number and file name; a changed document may have its
+// file moved to where its attributes now say it belongs; every save keeps
+// the pick lists, the full-text index and the file access rights in step; a
+// deletion is refused to users who may not delete and otherwise takes the
+// document's dependent rows (never its file) with it. Protocol rows record
+// such events in DOCPRTCL.
 //
 // Main thread only; the reminder timer fires on the main thread between
 // other work.
@@ -81,9 +85,23 @@ class TDkArchive : public TCustomDocDatabase {
   // the template table with TEMPLATENAME first and as its key. The caller
   // executes the lines as one statement.
   void BuildCreateTableSQL(TStringList& lines, std::string_view table) override;
-  // Slots of the document record rules (see the top of this file).
+  // Refused (error box, then a silent EAbort) unless MayDeleteDocument;
+  // otherwise logs the deletion and deletes the document's TODO, DOCVERS and
+  // DOCPRTCL rows, queues the removal of its index words and deletes its
+  // DOCBLOBS row. A failing DELETE cancels the row's deletion; rows deleted
+  // before it stay deleted.
   void DocBeforeDelete(TDataSet& dataSet) override;
+  // The index snapshot, and OldAccessRights when AccessRightsMode is set.
   void DocBeforeEdit(TDataSet& dataSet) override;
+  // In this order: IsNewDocument (DOCID empty); a DOCGUID when the column is
+  // there and empty; for a new document the DOCID from the counter (failure:
+  // row cancelled, "Dokumentdatensatz kann nicht gespeichert werden." shown,
+  // error raised), USERNAME, DOCTYPE of its type, DOCNO from
+  // DefaultDocNumber (a typed one kept only with AllowEditDocNumber), the
+  // file name by type letter and OnCreateNewDocument; DOCNO upper-cased with
+  // NoUppercase; for an existing document the file move after attribute
+  // changes (DefaultForExistingFile); the pick lists; the full-text index;
+  // OnSetFileAccessRights; BeforePostDocument.
   void DocBeforePost(TDataSet& dataSet) override;
   // Opens the archive as a whole; nothing when it is open already. Raises
   // "Entwickler: Anwendungsdatenbank ist nicht zugeordnet" without a
@@ -182,12 +200,26 @@ class TDkArchive : public TCustomDocDatabase {
   // "AfterPostNewDoc" or "AfterPostChangedDoc" through OnExecuteCommand, then
   // fires AfterPostDocument.
   void DocAfterPost(TDataSet& dataSet);
-  // Slot of the to-do record rule: before-post of TodoQuery.
+  // Before-post of TodoQuery: key-only updates; an empty TODOID gets the
+  // next "TODOID" counter value, an empty TODOGUID a new GUID.
   void TodoBeforePost(TDataSet& dataSet);
+  // True with AdminActive, with AllowDeleteAll, or when the current document
+  // belongs to UserName (ignoring case).
+  bool MayDeleteDocument();
+  // A DOCPRTCL row for the document (nothing for DOCID 0 or without the
+  // Protocol setting), its text without double quotes and apostrophes. A
+  // failure is logged, never raised.
+  void AddProtocol(int docId, const std::string& text);
 
  private:
   friend class TApplDatabase;
 
+  // The file name of a new document by its type letter.
+  void AssignNewFileName(TDataSet& dataSet);
+  // Moves an existing document's file to its default place and name when
+  // they changed; a failed move is offered again (MsgCopyMoveFailed) or
+  // recorded, and the file keeps its read-only attribute either way.
+  void MoveFileAfterAttributeChange(TDataSet& dataSet);
   void LoadTodoPickLists();
   void StartReminderTimer();
   void FreeReminderTimer();

@@ -5,8 +5,11 @@
 
 #include "data/errors.h"
 #include "db/db_fields.h"
+#include "db/full_text_retrieval.h"
 #include "db/util/sql_util.h"
+#include "settings/configuration.h"
 #include "settings/error_log.h"
+#include "settings/locations.h"
 #include "settings/messages.h"
 #include "sys/file_paths.h"
 #include "sys/text.h"
@@ -99,8 +102,9 @@ TCustomDocDatabase::TCustomDocDatabase(TComponent* owner) : TCustomDkDatabase(ow
   FItemListTable->SetName("ItemListTable");
   RegisterDataSet(FItemListTable);
 
-  // The full-text indexer and its two registered queries join here when the
-  // indexer exists (FullTextRetrieval).
+  FFullTextRetrieval = std::make_unique<TFullTextRetrieval>(*this);
+  RegisterDataSet(FFullTextRetrieval->IndexerQuery());
+  RegisterDataSet(FFullTextRetrieval->SpareQuery());
 }
 
 TCustomDocDatabase::~TCustomDocDatabase() {
@@ -111,6 +115,9 @@ TCustomDocDatabase::~TCustomDocDatabase() {
   }
   // The definitions reach into ItemListTable; they go before the datasets.
   FDBFields.reset();
+  // The worker reports to this database and reads its indexer's queue: it
+  // stops here, before any of them goes.
+  FFullTextRetrieval.reset();
   // The datasets outlive this part of the object (the base frees them): no
   // event of theirs may reach a hook of a class already destroyed.
   for (TDataSet* ds : {static_cast<TDataSet*>(FDocQuery), static_cast<TDataSet*>(FIdentTable)}) {
@@ -127,11 +134,20 @@ void TCustomDocDatabase::DocAfterScroll(TDataSet& dataSet) {
   if (AfterScrollQueryDoc) AfterScrollQueryDoc(dataSet);
 }
 
-void TCustomDocDatabase::DocBeforeEdit(TDataSet& /*dataSet*/) {
-  // The snapshot of the indexed field values (FtiCreateMode not 0) belongs to
-  // the full-text indexer, which compares old and new values after the post.
-  // This database has no indexer yet (FullTextRetrieval is null), so there is
-  // nothing to record.
+void TCustomDocDatabase::DocBeforeEdit(TDataSet& dataSet) {
+  if (!Configuration || Configuration->FtiCreateMode == 0) return;
+  // The list is never cleared: lines of columns the row lacks do not
+  // matter, as only the row's own indexed columns are compared.
+  TStringList& values = FFullTextRetrieval->FieldValues;
+  for (int i = 0; i < dataSet.FieldCount(); ++i) {
+    const TField& field = dataSet.Fields(i);
+    if (IsIndexedField(field)) values.SetValue(field.FieldName(), field.AsString());
+  }
+}
+
+void TCustomDocDatabase::EndDataSetReads() {
+  for (TDataSet* dataSet : DataSets())
+    if (dataSet->Active()) dataSet->EndRead();
 }
 
 bool TCustomDocDatabase::GetDocTypePickItems(std::string_view /*fieldName*/,

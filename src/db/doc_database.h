@@ -66,11 +66,13 @@ class TCustomDocDatabase : public TCustomDkDatabase {
  public:
   // Creates and wires the datasets: DocQuery (events bound to the hooks
   // below), BlobQuery, a spare query for the host, IdentTable on IDENTNO
-  // (before-post -> SetUpdateCriteriaKey) and ItemListTable on ITEMLISTS,
-  // all registered in DataSets(). DocTableName is "DOCUMENT".
+  // (before-post -> SetUpdateCriteriaKey), ItemListTable on ITEMLISTS and
+  // the full-text indexer's two queries, all registered in DataSets().
+  // DocTableName is "DOCUMENT".
   explicit TCustomDocDatabase(TComponent* owner);
-  // Runs this class's Close. A descendant whose Close does more calls its
-  // own Close in its destructor first.
+  // Runs this class's Close, then frees the indexer (which stops and waits
+  // for its worker). A descendant whose Close does more calls its own Close
+  // in its destructor first.
   ~TCustomDocDatabase() override;
 
   // --- Virtual operations, in slot order ---
@@ -83,7 +85,9 @@ class TCustomDocDatabase : public TCustomDkDatabase {
   virtual void DocAfterScroll(TDataSet& dataSet);
   // Before-delete of DocQuery: delete rights and cascade; raising cancels.
   virtual void DocBeforeDelete(TDataSet& dataSet) = 0;
-  // Before-edit of DocQuery: the full-text snapshot of the indexed fields.
+  // Before-edit of DocQuery: when FtiCreateMode is not 0, the indexer's
+  // snapshot of the indexed fields (FieldValues; an empty text removes the
+  // column's line), compared after the post.
   virtual void DocBeforeEdit(TDataSet& dataSet);
   // Before-post of DocQuery: the record rules; raising cancels the post.
   virtual void DocBeforePost(TDataSet& dataSet) = 0;
@@ -113,10 +117,9 @@ class TCustomDocDatabase : public TCustomDkDatabase {
   // The SQL lines DocQuery had before the last ExecuteQueryDoc.
   TStringList& LastSearchSQL() { return FLastSearchSQL; }
 
-  // The full-text indexer of this database. It comes with the indexer's own
-  // component; until then there is none, and nothing here indexes: the
-  // pointer stays null and DocBeforeEdit takes no snapshot.
-  TFullTextRetrieval* FullTextRetrieval = nullptr;
+  // The full-text indexer of this database, created with it. Its worker has
+  // ended when the database has gone (see full_text_retrieval.h).
+  TFullTextRetrieval* FullTextRetrieval() const { return FFullTextRetrieval.get(); }
 
   std::string DocTableName = "DOCUMENT";
   // Display caption of the open database; empty while closed.
@@ -191,6 +194,11 @@ class TCustomDocDatabase : public TCustomDkDatabase {
   // field definition when that has UpdateList set; true when a list grew.
   bool AddNewPickListItems();
 
+  // Ends the reads of the registered datasets that stand in the middle of a
+  // result, keeping their rows (TDataSet::EndRead). The index worker asks for
+  // it, on the main thread, when the database is locked for its writes.
+  void EndDataSetReads();
+
   // Dataset hooks of this class (bound in the constructor).
   // After-insert of DocQuery: FILENAME "[automatisch]", FAVORITE false.
   void DocAfterInsert(TDataSet& dataSet);
@@ -205,6 +213,7 @@ class TCustomDocDatabase : public TCustomDkDatabase {
   void Pause() const;
 
   std::unique_ptr<TDkDBFields> FDBFields;
+  std::unique_ptr<TFullTextRetrieval> FFullTextRetrieval;
   TQuery* FDocQuery = nullptr;
   TQuery* FBlobQuery = nullptr;
   TQuery* FSpareQuery = nullptr;

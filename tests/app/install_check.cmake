@@ -7,7 +7,7 @@ execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "cmake --install failed: ${rc}")
 endif()
-foreach(program arcport5 dkl-mkarchive dkl-pxdump dkl-pxwrite dkl-mklegacy)
+foreach(program arcport5 dkl-mkarchive dkl-pxdump dkl-pxwrite dkl-mklegacy dkl-archive)
   execute_process(COMMAND "${PREFIX}/bin/${program}" --version
                   RESULT_VARIABLE rc OUTPUT_VARIABLE out WORKING_DIRECTORY "${PREFIX}")
   if(NOT rc EQUAL 0 OR NOT out STREQUAL "${program} ${VERSION}\n")

@@ -9,6 +9,7 @@
 #include "archive_fixture.h"
 #include "data/errors.h"
 #include "db/db_fields.h"
+#include "db/full_text_retrieval.h"
 #include "settings/locations.h"
 #include "sys/file_paths.h"
 #include "sys/text.h"
@@ -35,10 +36,11 @@ class DkArchiveTest : public ArchiveTest {
 TEST_F(DkArchiveTest, ConstructionRegistersTheDatasetsInOrderAndKeepsTheStoredSettings) {
   EXPECT_EQ(
       Archive->DataSets(),
-      (std::vector<TDataSet*>{Archive->DocQuery(), Archive->BlobQuery(), Archive->SpareQuery(),
-                              Archive->IdentTable(), Archive->ItemListTable(),
-                              Archive->HostQuery(0), Archive->TodoQuery(), Archive->ReminderQuery(),
-                              Archive->HostQuery(1), Archive->HostQuery(2)}));
+      (std::vector<TDataSet*>{
+          Archive->DocQuery(), Archive->BlobQuery(), Archive->SpareQuery(), Archive->IdentTable(),
+          Archive->ItemListTable(), Archive->FullTextRetrieval()->IndexerQuery(),
+          Archive->FullTextRetrieval()->SpareQuery(), Archive->HostQuery(0), Archive->TodoQuery(),
+          Archive->ReminderQuery(), Archive->HostQuery(1), Archive->HostQuery(2)}));
   EXPECT_EQ(Types->DataSets(),
             (std::vector<TDataSet*>{Types->TableAppl(), Types->TableApplCmd(),
                                     Types->TableFileExt(), Types->TableTemplate()}));
@@ -395,18 +397,16 @@ TEST_F(DkArchiveTest, SavedDocumentRunsTheCommandOfItsTypesEvent) {
 
   TQuery& doc = *Archive->DocQuery();
   Archive->RefreshQueryDoc();
+  // The record rules decide at the start of a post that the row is new
+  // (its DOCID is empty).
   doc.Append();
-  doc.FieldByName("DOCID").SetAsInteger(1);
   doc.FieldByName("APPLNAME").SetAsString("Brief");
-  // What the record rules decide at the start of a post.
-  Archive->IsNewDocument = true;
   doc.Post();
   EXPECT_EQ(calls, (Rows{"archivieren", "after post"}));
 
   // The type table stood on another type; the document's own type counts.
   ASSERT_TRUE(Types->LocateApplName("Akte"));
   calls.clear();
-  Archive->IsNewDocument = false;
   doc.Edit();
   doc.FieldByName("NAME").SetAsString("Angebot");
   doc.Post();
@@ -414,9 +414,7 @@ TEST_F(DkArchiveTest, SavedDocumentRunsTheCommandOfItsTypesEvent) {
 
   calls.clear();
   doc.Append();
-  doc.FieldByName("DOCID").SetAsInteger(2);
   doc.FieldByName("APPLNAME").SetAsString("Akte");
-  Archive->IsNewDocument = true;
   doc.Post();
   EXPECT_EQ(calls, Rows{"after post"});
 

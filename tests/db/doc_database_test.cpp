@@ -4,6 +4,7 @@
 
 #include "data/errors.h"
 #include "db/db_fields.h"
+#include "db/full_text_retrieval.h"
 #include "db_fixture.h"
 #include "sys/text.h"
 
@@ -24,9 +25,11 @@ TEST_F(DocDatabaseTest, OpenLoadsDefinitionsAndProbesTheDocumentTableThenCloseFr
   db.OnCaptionChange = [&](TComponent&) { ++captionChanges; };
   EXPECT_EQ(db.DocTableName, "DOCUMENT");
   EXPECT_EQ(db.DBFields(), nullptr);
-  EXPECT_EQ(db.FullTextRetrieval, nullptr);
-  EXPECT_EQ(db.DataSets(), (std::vector<TDataSet*>{db.DocQuery(), db.BlobQuery(), db.SpareQuery(),
-                                                   db.IdentTable(), db.ItemListTable()}));
+  ASSERT_NE(db.FullTextRetrieval(), nullptr);
+  TFullTextRetrieval& fti = *db.FullTextRetrieval();
+  EXPECT_EQ(db.DataSets(),
+            (std::vector<TDataSet*>{db.DocQuery(), db.BlobQuery(), db.SpareQuery(), db.IdentTable(),
+                                    db.ItemListTable(), fti.IndexerQuery(), fti.SpareQuery()}));
 
   Application->SetCursor(crHourGlass);
   db.Open();

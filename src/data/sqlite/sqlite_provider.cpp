@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
 #include "data/errors.h"
@@ -348,6 +349,7 @@ class TSqliteProvider : public TProvider {
                            " ist keine lesbare SQLite-Datenbank: " + e.what());
     }
     ApplyJournalMode(params);
+    ApplyBusyTimeout(params);
   }
 
   void Create(const TConnectionString& params, const TProviderOptions& options) override {
@@ -602,6 +604,22 @@ class TSqliteProvider : public TProvider {
       Close();
       throw;
     }
+  }
+
+  // "Busy Timeout=<milliseconds>" in the connection string replaces the wait
+  // for a locked database that the command time-out gives in whole seconds:
+  // a connection that retries on its own (the index worker) waits briefly,
+  // so that nobody waits long for the lock it holds meanwhile.
+  void ApplyBusyTimeout(const TConnectionString& params) {
+    const std::string text = Trim(params.Value("Busy Timeout"));
+    if (text.empty()) return;
+    char* end = nullptr;
+    const long ms = std::strtol(text.c_str(), &end, 10);
+    if (end == text.c_str() || *end != '\0' || ms < 0 || ms > INT_MAX) {
+      Close();
+      throw EDatabaseError("Ungültiger Wert für \"Busy Timeout\": " + text);
+    }
+    sqlite3_busy_timeout(FDb, static_cast<int>(ms));
   }
 
   void CheckOpen() const {
