@@ -3,7 +3,9 @@
 # are missing: on a prepared machine this is a quick no-op.
 set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-  libsqlite3-dev sqlite3 libicu-dev uuid-dev pxlib-dev clang-format)
+  libsqlite3-dev sqlite3 libicu-dev uuid-dev pxlib-dev clang-format
+  poppler-utils libreoffice-writer-nogui libreoffice-calc-nogui libemail-outlook-message-perl
+  libemail-address-perl)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

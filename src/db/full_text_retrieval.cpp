@@ -1,6 +1,9 @@
 #include "db/full_text_retrieval.h"
 
+#include <sys/stat.h>
+
 #include <chrono>
+#include <ctime>
 #include <exception>
 #include <stdexcept>
 #include <thread>
@@ -8,10 +11,12 @@
 #include "sys/date_time.h"
 #include "db/archive.h"
 #include "db/doc_database.h"
+#include "db/document_files.h"
 #include "db/update_fti_thread.h"
 #include "db/util/sql_util.h"
 #include "settings/error_log.h"
 #include "settings/locations.h"
+#include "sys/file_paths.h"
 #include "sys/text.h"
 #include "ui/application.h"
 
@@ -328,9 +333,38 @@ void TFullTextRetrieval::UpdateDocument(int docId, bool newDocument) {
     IndexCurrDocument(newDocument);
 }
 
-void TFullTextRetrieval::AddFileWords(const std::string& /*fileName*/, std::string& /*list*/) {
-  // No file text: reading and converting document files is not part of this
-  // indexer yet, so a document is indexed by its row alone.
+void TFullTextRetrieval::AddFileWords(const std::string& fileName, std::string& list) {
+  if (FileExists(GetIndexFileName(fileName)))
+    ReadIndexFile(*this, fileName, list);
+  else
+    ReadDocumentFile(*this, fileName, list);
+}
+
+void TFullTextRetrieval::StoreFileTime(const std::string& fileName) {
+  struct stat st {};
+  if (fileName.empty() || stat(fileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+  struct tm local {};
+  const time_t seconds = st.st_mtim.tv_sec;
+  localtime_r(&seconds, &local);
+  const TDateTime fileTime =
+      TDateTime::Encode(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                        local.tm_min, local.tm_sec, static_cast<int>(st.st_mtim.tv_nsec / 1000000));
+  TQuery& doc = *FDatabase.DocQuery();
+  TField* field = doc.FindField("FTIUPDATE");
+  if (!field || (!field->IsNull() && field->AsDateTime() == fileTime)) return;
+  try {
+    if (doc.State() == dsEdit || doc.State() == dsInsert) {
+      field->SetAsDateTime(fileTime);
+    } else {
+      doc.Edit();
+      field->SetAsDateTime(fileTime);
+      doc.Post();
+    }
+  } catch (const std::exception&) {
+    ShowError(
+        "Fehler beim Speichern von \"FTIUPDATE\" in Tabelle \"" + FDatabase.DocTableName + "\".",
+        0);
+  }
 }
 
 void TFullTextRetrieval::IndexCurrDocument(bool newDocument) {
@@ -339,7 +373,7 @@ void TFullTextRetrieval::IndexCurrDocument(bool newDocument) {
   std::string words = ".";
   AddFieldWords(words);
 
-  if (Configuration && Configuration->FtiCreateMode == 2) {
+  if (Configuration && Configuration->FtiCreateMode == 2 && !IsExcludedFile(fileName)) {
     // The type's command runs before the file is read, so that it can
     // prepare what the reading finds.
     auto* archive = dynamic_cast<TDkArchive*>(&FDatabase);
@@ -353,6 +387,7 @@ void TFullTextRetrieval::IndexCurrDocument(bool newDocument) {
       }
     }
     AddFileWords(fileName, words);
+    StoreFileTime(fileName);
   }
 
   bool queued = false;

@@ -179,10 +179,13 @@ class TFullTextRetrieval {
  private:
   friend class TUpdateFtiThread;
 
-  // The words of the current document's file (full mode). The reading and
-  // conversion of document files comes with the text extraction; until then
-  // a file yields no text and only the row's words are indexed.
+  // The words of the current document's file (full mode): its prepared word
+  // file when there is one, else its content (document_files.h).
   void AddFileWords(const std::string& fileName, std::string& list);
+  // Stores the file's last-write time (local time) into FTIUPDATE of the
+  // current row when it differs; the row is saved unless it is being edited
+  // or inserted already. A failure is shown and logged; the words still go.
+  void StoreFileTime(const std::string& fileName);
   // Fires the owner's progress event unless the indexer is going away.
   void ReportProgress(int max, int pos);
   void JoinFinishedWorkers();
