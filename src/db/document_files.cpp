@@ -11,13 +11,13 @@
 #include "settings/configuration.h"
 #include "settings/error_log.h"
 #include "settings/locations.h"
+#include "settings/progress_bar.h"
 #include "sys/api_tools.h"
 #include "sys/file_names.h"
 #include "sys/file_paths.h"
 #include "sys/text.h"
 #include "sys/text_extraction.h"
 #include "ui/application.h"
-#include "ui/progress_bar.h"
 
 namespace dk {
 
