@@ -275,6 +275,14 @@ TEST_P(ConnectionTest, EndReadLetsOthersCommitAndKeepsTheCurrentRow) {
   q.SetSQLText("SELECT A FROM T ORDER BY A");
   q.Open();
   EXPECT_EQ(q.MoveBy(99), 99);  // in the middle of 500 rows
+  if (Can().ReadersHoldBackWriters) {
+    // Until then the dataset's read holds back another connection's commit.
+    TConnection impatient;
+    impatient.SetConnectionString(Ctx().ConnectionString(FDir));
+    impatient.SetCommandTimeout(1);
+    impatient.Open();
+    EXPECT_THROW(impatient.Execute("DELETE FROM T WHERE A < 50"), EProviderError);
+  }
   q.EndRead();
   auto other = OtherConnection();
   EXPECT_EQ(other->Execute("DELETE FROM T WHERE A < 50"), 50);
