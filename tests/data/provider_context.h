@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -122,6 +123,11 @@ class TProviderContext {
 const std::vector<const TProviderContext*>& ProviderContexts();
 // The SQLite context, for the tests of SQLite files themselves.
 const TProviderContext& SqliteContext();
+
+// How gtest shows a context in test names and messages.
+inline void PrintTo(const TProviderContext* context, std::ostream* out) {
+  *out << context->Name();
+}
 
 // The test name suffix of a context.
 struct TContextName {
