@@ -1,7 +1,6 @@
 #include "data/dataset.h"
 
 #include <algorithm>
-#include <limits>
 
 #include "sys/text.h"
 
@@ -16,24 +15,9 @@ const char* const kEmpty = "Cannot perform this operation on an empty dataset";
 const char* const kReadOnly = "Cannot modify a read-only dataset";
 const char* const kNoResultSet = "CommandText does not return a result set";
 const char* const kNoConnection = "Missing Connection or ConnectionString";
-const char* const kRowNotLocated =
-    "Row cannot be located for updating. Some values may have been changed since it was last "
-    "read.";
 const char* const kNoKey = "Insufficient key column information for updating or refreshing.";
 const char* const kUnknownProperty =
     "Item cannot be found in the collection corresponding to the requested name or ordinal.";
-
-// Table and column names are ASCII; this comparison needs no allocation.
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
-}
 
 std::vector<std::string> SplitNames(std::string_view names) {
   std::vector<std::string> result;
@@ -87,17 +71,31 @@ bool ValueMatches(TFieldType type, const TVariant& raw, const TVariant& wanted,
   }
 }
 
-bool StepRecorded(TProviderStatement& statement, TConnection* connection) {
-  try {
-    return statement.Step();
-  } catch (const EDatabaseError& e) {
-    statement.Reset();
-    if (connection) connection->RecordError(e);
-    throw;
-  }
-}
-
 }  // namespace
+
+// Every move of the current row begins the same way: the row being edited is
+// posted or cancelled (unless the move itself decides what becomes of it),
+// before-scroll fires, and the dataset must still be open afterwards, as a
+// handler may close it. Done() ends a move that took place with after-scroll
+// and the news for the data sources; a move that fails or goes nowhere ends
+// without them.
+class TDataSet::TScrollGuard {
+ public:
+  enum TEntry { LeaveEditing, AsItStands };
+
+  explicit TScrollGuard(TDataSet& dataSet, TEntry entry = LeaveEditing) : FDataSet(dataSet) {
+    if (entry == LeaveEditing) dataSet.CheckBrowseMode();
+    dataSet.Fire(dataSet.BeforeScroll);
+    dataSet.CheckActive();
+  }
+  void Done() {
+    FDataSet.Fire(FDataSet.AfterScroll);
+    FDataSet.DataChanged();
+  }
+
+ private:
+  TDataSet& FDataSet;
+};
 
 // ---------------------------------------------------------------------------
 // TDataSource
@@ -139,9 +137,8 @@ TDataSet::TDataSet() = default;
 
 TDataSet::~TDataSet() {
   // No events here: the handlers' owners may be gone already.
-  FCursor.reset();
-  FSpare.reset();
-  FWriteCache.clear();
+  FCursor.Release();
+  FWriter.ReleaseStatements();
   if (FConnection) FConnection->UnregisterDataSet(this);
   if (FMasterSource) {
     auto& list = FMasterSource->FDetails;
@@ -174,29 +171,24 @@ void TDataSet::CheckInactive() const {
 }
 
 void TDataSet::ReleaseStatements() {
-  FWindow.clear();
-  FWindowBytes = 0;
-  FCursor.reset();
-  FSpare.reset();
-  FWriteCache.clear();
-  FInsertStatement = nullptr;
-  FInsertMask.clear();
+  FCursor.Release();
+  FWriter.ReleaseStatements();
 }
 
 TVariant TDataSet::RecordsetProperty(std::string_view name) const {
-  if (SameName(Trim(name), "Update Criteria")) return TVariant(FUpdateCriteria);
+  if (AsciiSameText(Trim(name), "Update Criteria")) return TVariant(FUpdateCriteria);
   throw EDatabaseError(kUnknownProperty);
 }
 
 void TDataSet::SetRecordsetProperty(std::string_view name, const TVariant& value) {
-  if (!SameName(Trim(name), "Update Criteria")) throw EDatabaseError(kUnknownProperty);
+  if (!AsciiSameText(Trim(name), "Update Criteria")) throw EDatabaseError(kUnknownProperty);
   int64_t v = ValueAsLargeInt(ftInteger, value, name);
   if (v < 0 || v > 3) throw EDatabaseError("\"Update Criteria\" takes the values 0 to 3");
   FUpdateCriteria = static_cast<int>(v);
 }
 
 bool TDataSet::CanModify() const {
-  return Active() && FLockType != ltReadOnly && !FUpdateTable.empty();
+  return Active() && FLockType != ltReadOnly && !FWriter.Table().empty();
 }
 
 void TDataSet::Open() {
@@ -222,13 +214,8 @@ void TDataSet::Open() {
 void TDataSet::Close() {
   if (!Active()) return;
   Fire(BeforeClose);
-  FWindow.clear();
-  FWindowBytes = 0;
-  FCursor.reset();
-  FSpare.reset();
-  FWriteCache.clear();
-  FInsertStatement = nullptr;
-  FInsertMask.clear();
+  FCursor.Release();
+  FWriter.Clear();
   FFields.clear();
   FBuffer.clear();
   FOriginal.clear();
@@ -239,8 +226,6 @@ void TDataSet::Close() {
   FHasRow = false;
   FRecNo = 0;
   FEof = FBof = true;
-  FUpdateTable.clear();
-  FKeyFields.clear();
   Fire(AfterClose);
 }
 
@@ -249,98 +234,19 @@ void TDataSet::OpenCursor() {
   FCommand = BuildCommand();
   FUpdateCriteria = 2;
   ReleaseStatements();
-  FColumnOffset = 0;
-  FUpdateTable.clear();
-  FKeyFields.clear();
-  FUseRowId = false;
-  FRowIdName.clear();
-  FEngineNumberedField = -1;
-  FNoKeyReason.clear();
+  FWriter.Clear();
   FRecordCount = -1;
-
   std::unique_ptr<TProviderStatement> statement = conn.Prepare(FCommand.Sql);
   if (!statement->ReturnsRows()) throw EDatabaseError(kNoResultSet);
-
   // The dataset writes to the one table all its columns come from.
-  std::string table;
-  bool singleTable = true;
-  for (int i = 0; i < statement->ColumnCount(); ++i) {
-    const std::string& base = statement->Column(i).BaseTable;
-    if (base.empty()) continue;
-    if (table.empty())
-      table = base;
-    else if (!SameName(table, base))
-      singleTable = false;
-  }
-  TTableInfo info;
-  if (!table.empty() && singleTable) info = conn.TableInfo(table);
-  if (info.Exists) {
-    FUpdateTable = info.Name;
-    std::vector<const TTableColumn*> key;
-    for (const auto& c : info.Columns)
-      if (c.KeyPosition > 0) key.push_back(&c);
-    std::sort(key.begin(), key.end(), [](const TTableColumn* a, const TTableColumn* b) {
-      return a->KeyPosition < b->KeyPosition;
-    });
-    std::vector<int> keyFields;
-    for (const TTableColumn* c : key) {
-      for (int i = 0; i < statement->ColumnCount(); ++i) {
-        const TColumnInfo& col = statement->Column(i);
-        if (SameName(col.BaseTable, info.Name) && SameName(col.BaseColumn, c->Name)) {
-          keyFields.push_back(i);
-          break;
-        }
-      }
-    }
-    if (!key.empty() && keyFields.size() == key.size()) {
-      FKeyFields = std::move(keyFields);
-    } else if (!info.RowIdName.empty()) {
-      std::unique_ptr<TProviderStatement> withId;
-      try {
-        withId = conn.Engine().PrepareWithRowId(FCommand.Sql, info.Name);
-      } catch (const EDatabaseError& e) {
-        conn.RecordError(e);
-        throw;
-      }
-      if (withId) {
-        statement = std::move(withId);
-        FColumnOffset = 1;
-        FUseRowId = true;
-        FRowIdName = info.RowIdName;
-      }
-    }
-    if (FKeyFields.empty() && !FUseRowId) FNoKeyReason = kNoKey;
-  }
-
-  int count = statement->ColumnCount() - FColumnOffset;
-  FFields.clear();
-  FFields.reserve(static_cast<size_t>(count));
-  for (int i = 0; i < count; ++i) {
-    const TColumnInfo& col = statement->Column(i + FColumnOffset);
-    auto field = std::make_unique<TField>(*this, i, col.Name, col.DataType, col.Size);
-    field->FOrigin = col.BaseColumn;
-    bool ours =
-        !FUpdateTable.empty() && !col.BaseColumn.empty() && SameName(col.BaseTable, FUpdateTable);
-    field->FReadOnly = !ours;
-    if (ours) {
-      for (const auto& c : info.Columns) {
-        if (!SameName(c.Name, col.BaseColumn)) continue;
-        field->FRequired = c.NotNull && !c.HasDefault && !c.EngineNumbered;
-        if (c.EngineNumbered && FEngineNumberedField < 0) FEngineNumberedField = i;
-        break;
-      }
-    }
-    FFields.push_back(std::move(field));
-  }
-  FBuffer.assign(static_cast<size_t>(count), TVariant());
-  FAssigned.assign(static_cast<size_t>(count), 0);
+  FWriter.Describe(conn, statement);
+  CreateFields(*statement);
   FOriginal.clear();
   FRowId.SetNull();
   FModified = false;
 
   BindCommand(*statement);
-  FCursor = std::move(statement);
-  RerunCursor();
+  FCursor.Attach(conn, std::move(statement), FWriter.UsesRowId());
   FHasRow = false;
   if (GoToRow(1)) {
     FEof = false;
@@ -350,6 +256,25 @@ void TDataSet::OpenCursor() {
   }
 }
 
+void TDataSet::CreateFields(const TProviderStatement& statement) {
+  int offset = FWriter.UsesRowId() ? 1 : 0;
+  int count = statement.ColumnCount() - offset;
+  FFields.clear();
+  FFields.reserve(static_cast<size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    const TColumnInfo& col = statement.Column(i + offset);
+    auto field = std::make_unique<TField>(*this, i, col.Name, col.DataType, col.Size);
+    field->FOrigin = col.BaseColumn;
+    const TTableColumn* column = nullptr;
+    field->FReadOnly = !FWriter.WritesTo(col, column);
+    if (column)
+      field->FRequired = column->NotNull && !column->HasDefault && !column->EngineNumbered;
+    FFields.push_back(std::move(field));
+  }
+  FBuffer.assign(static_cast<size_t>(count), TVariant());
+  FAssigned.assign(static_cast<size_t>(count), 0);
+}
+
 void TDataSet::BindCommand(TProviderStatement& statement) const {
   int count = statement.ParamCount();
   for (int p = 0; p < count; ++p) {
@@ -357,7 +282,7 @@ void TDataSet::BindCommand(TProviderStatement& statement) const {
     const TVariant* value = nullptr;
     if (!name.empty()) {
       for (const auto& param : FCommand.Params)
-        if (SameName(param.first, name)) {
+        if (AsciiSameText(param.first, name)) {
           value = &param.second;
           break;
         }
@@ -376,99 +301,18 @@ void TDataSet::BindCommand(TProviderStatement& statement) const {
 // ---------------------------------------------------------------------------
 // Cursor and navigation
 
-namespace {
-
-size_t RowBytes(const std::vector<TVariant>& row) {
-  size_t bytes = 0;
-  for (const TVariant& v : row) {
-    bytes += sizeof(TVariant);
-    if (v.Type() == TVarType::Text) bytes += v.Text().size();
-    if (v.Type() == TVarType::Bytes) bytes += v.BytesData().size();
-  }
-  return bytes;
-}
-
-}  // namespace
-
-void TDataSet::RerunCursor() {
-  FCursor->Reset();
-  FWindow.clear();
-  FWindowBytes = 0;
-  FStatementDone = false;
-  FCursorPos = 0;
-  FCursorAtEnd = false;
-  FCursorStamp = FConnection->ChangeCount();
-}
-
-void TDataSet::FillWindow() {
-  size_t columns = FBuffer.size() + static_cast<size_t>(FColumnOffset);
-  while (!FStatementDone && FWindow.size() < kReadAheadRows &&
-         (FWindow.empty() || FWindowBytes < kReadAheadBytes)) {
-    if (!StepRecorded(*FCursor, FConnection)) {
-      // Reset ends the engine's read of the statement (and its read lock).
-      FCursor->Reset();
-      FStatementDone = true;
-      break;
-    }
-    std::vector<TVariant> row(columns);
-    for (size_t c = 0; c < columns; ++c) FCursor->ReadValue(static_cast<int>(c), row[c]);
-    FWindowBytes += RowBytes(row);
-    FWindow.push_back(std::move(row));
-  }
-}
-
 void TDataSet::EndRead() {
-  if (!FCursor || FStatementDone || FCursorAtEnd) return;
-  FCursor->Reset();
-  FWindow.clear();
-  FWindowBytes = 0;
-  // A position past every row: the next move (GoToRow) runs the statement
-  // again instead of reading on from a cursor that no longer stands there.
-  FCursorPos = std::numeric_limits<int>::max();
-}
-
-bool TDataSet::TakeRow(bool load) {
-  if (FWindow.empty()) FillWindow();
-  if (FWindow.empty()) {
-    FCursorAtEnd = true;
-    return false;
-  }
-  std::vector<TVariant>& row = FWindow.front();
-  FWindowBytes -= RowBytes(row);
-  if (load) {
-    size_t offset = static_cast<size_t>(FColumnOffset);
-    for (size_t i = 0; i < FBuffer.size(); ++i) FBuffer[i] = std::move(row[i + offset]);
-    if (offset)
-      FRowId = std::move(row[0]);
-    else
-      FRowId.SetNull();
-  }
-  FWindow.pop_front();
-  ++FCursorPos;
-  return true;
+  FCursor.EndRead();
 }
 
 bool TDataSet::GoToRow(int ordinal) {
   if (ordinal <= 0) return false;
-  if (FHasRow && FRowFromCursor && FRecNo == ordinal && FCursorPos == ordinal) return true;
-  if (FCursorAtEnd && ordinal > FCursorPos) return false;
-  if (FCursorPos >= ordinal || FCursorAtEnd) RerunCursor();
-  while (FCursorPos < ordinal - 1)
-    if (!TakeRow(false)) return false;
-  if (!TakeRow(true)) return false;
+  if (FHasRow && FRowFromCursor && FRecNo == ordinal && FCursor.Position() == ordinal) return true;
+  if (!FCursor.MoveTo(ordinal, FBuffer, FRowId)) return false;
   FRecNo = ordinal;
   FHasRow = true;
   FRowFromCursor = true;
   return true;
-}
-
-void TDataSet::LoadFromStatement(const TProviderStatement& statement) {
-  for (size_t i = 0; i < FBuffer.size(); ++i)
-    statement.ReadValue(static_cast<int>(i) + FColumnOffset, FBuffer[i]);
-  if (FColumnOffset)
-    statement.ReadValue(0, FRowId);
-  else
-    FRowId.SetNull();
 }
 
 void TDataSet::SetEmpty() {
@@ -481,36 +325,29 @@ void TDataSet::SetEmpty() {
 }
 
 void TDataSet::First() {
-  CheckActive();
-  CheckBrowseMode();
-  Fire(BeforeScroll);
-  CheckActive();  // a handler may have closed the dataset
+  TScrollGuard scroll(*this);
   // Something written since the statement ran shows up in a fresh run.
-  if (FCursorStamp != FConnection->ChangeCount()) RerunCursor();
+  if (FCursor.Stamp() != FConnection->ChangeCount()) FCursor.Rerun();
   if (GoToRow(1))
     FEof = false;
   else
     SetEmpty();
   FBof = true;
-  Fire(AfterScroll);
-  DataChanged();
+  scroll.Done();
 }
 
 void TDataSet::Next() {
-  CheckActive();
-  CheckBrowseMode();
-  Fire(BeforeScroll);
-  CheckActive();  // a handler may have closed the dataset
+  TScrollGuard scroll(*this);
   if (FEof) return;
   if (!FHasRow) {
     FEof = true;
     return;
   }
   bool moved;
-  if (FCursorPos == FRecNo) {
+  if (FCursor.Position() == FRecNo) {
     // The cursor stands at the current row (or, for an appended row, at the
     // row it was appended after).
-    moved = TakeRow(true);
+    moved = TakeRow();
     if (moved) {
       ++FRecNo;
       FRowFromCursor = true;
@@ -522,39 +359,31 @@ void TDataSet::Next() {
     FBof = false;
   else
     FEof = true;
-  Fire(AfterScroll);
-  DataChanged();
+  scroll.Done();
 }
 
 void TDataSet::Prior() {
-  CheckActive();
-  CheckBrowseMode();
-  Fire(BeforeScroll);
-  CheckActive();  // a handler may have closed the dataset
+  TScrollGuard scroll(*this);
   if (FBof) return;
   int target = FRowFromCursor ? FRecNo - 1 : FRecNo;
   if (target >= 1 && GoToRow(target))
     FEof = false;
   else
     FBof = true;
-  Fire(AfterScroll);
-  DataChanged();
+  scroll.Done();
 }
 
 void TDataSet::Last() {
-  CheckActive();
-  CheckBrowseMode();
-  Fire(BeforeScroll);
-  CheckActive();  // a handler may have closed the dataset
-  bool any = FHasRow && FRowFromCursor && FCursorPos == FRecNo;
+  TScrollGuard scroll(*this);
+  bool any = FHasRow && FRowFromCursor && FCursor.Position() == FRecNo;
   if (!any) {
-    RerunCursor();
-    any = TakeRow(true);
+    FCursor.Rerun();
+    any = TakeRow();
   }
   if (any) {
-    while (TakeRow(true)) {
+    while (TakeRow()) {
     }
-    FRecNo = FCursorPos;
+    FRecNo = FCursor.Position();
     FHasRow = true;
     FRowFromCursor = true;
     FEof = true;
@@ -562,24 +391,20 @@ void TDataSet::Last() {
   } else {
     SetEmpty();
   }
-  Fire(AfterScroll);
-  DataChanged();
+  scroll.Done();
 }
 
 int TDataSet::MoveBy(int distance) {
-  CheckActive();
-  CheckBrowseMode();
-  Fire(BeforeScroll);
-  CheckActive();  // a handler may have closed the dataset
+  TScrollGuard scroll(*this);
   int moved = 0;
   if (distance > 0 && !FEof && FHasRow) {
     while (moved < distance) {
-      bool ok = FCursorPos == FRecNo ? TakeRow(true) : GoToRow(FRecNo + 1);
+      bool ok = FCursor.Position() == FRecNo ? TakeRow() : GoToRow(FRecNo + 1);
       if (!ok) {
         FEof = true;
         break;
       }
-      if (FCursorPos != FRecNo) ++FRecNo;
+      if (FCursor.Position() != FRecNo) ++FRecNo;
       FRowFromCursor = true;
       ++moved;
     }
@@ -593,8 +418,7 @@ int TDataSet::MoveBy(int distance) {
     }
     if (from + distance < 1) FBof = true;
   }
-  Fire(AfterScroll);
-  DataChanged();
+  scroll.Done();
   return moved;
 }
 
@@ -629,7 +453,6 @@ int TDataSet::RecordCount() {
 }
 
 void TDataSet::Requery() {
-  CheckActive();
   CheckBrowseMode();
   TCommand command = BuildCommand();
   if (command.Sql != FCommand.Sql) {
@@ -638,10 +461,9 @@ void TDataSet::Requery() {
     return;
   }
   FCommand = std::move(command);
-  Fire(BeforeScroll);
-  CheckActive();  // a handler may have closed the dataset
-  RerunCursor();
-  BindCommand(*FCursor);
+  TScrollGuard scroll(*this, TScrollGuard::AsItStands);
+  FCursor.Rerun();
+  BindCommand(FCursor.Statement());
   FRecordCount = -1;
   FHasRow = false;
   if (GoToRow(1))
@@ -649,8 +471,7 @@ void TDataSet::Requery() {
   else
     SetEmpty();
   FBof = true;
-  Fire(AfterScroll);
-  DataChanged();
+  scroll.Done();
 }
 
 // ---------------------------------------------------------------------------
@@ -664,7 +485,7 @@ TField& TDataSet::Fields(int index) const {
 
 TField* TDataSet::FindField(std::string_view name) const {
   for (const auto& field : FFields)
-    if (SameName(field->FieldName(), name)) return field.get();
+    if (AsciiSameText(field->FieldName(), name)) return field.get();
   return nullptr;
 }
 
@@ -694,8 +515,8 @@ void TDataSet::CheckEditing(const TField& field) const {
 }
 
 void TDataSet::CheckCanWrite(bool update) const {
-  if (FLockType == ltReadOnly || FUpdateTable.empty()) throw EDatabaseError(kReadOnly);
-  if (update && FKeyFields.empty() && !FUseRowId) throw EDatabaseError(FNoKeyReason);
+  if (FLockType == ltReadOnly || FWriter.Table().empty()) throw EDatabaseError(kReadOnly);
+  if (update && !FWriter.CanFindRows()) throw EDatabaseError(kNoKey);
 }
 
 void TDataSet::FieldChanged(const TField& field) {
@@ -724,12 +545,10 @@ void TDataSet::CheckBrowseMode() {
 }
 
 void TDataSet::Append() {
-  CheckActive();
   CheckBrowseMode();
   CheckCanWrite(false);
   Fire(BeforeInsert);
-  Fire(BeforeScroll);
-  CheckActive();  // a handler may have closed the dataset
+  TScrollGuard scroll(*this, TScrollGuard::AsItStands);
   // The browse row waits in FSavedBuffer for a Cancel; swapping keeps both
   // buffers' storage (appending rows is the table copy's hot path).
   std::swap(FSavedBuffer, FBuffer);
@@ -762,8 +581,7 @@ void TDataSet::Append() {
   }
   FModified = false;
   Fire(AfterInsert);
-  Fire(AfterScroll);
-  DataChanged();
+  scroll.Done();
 }
 
 void TDataSet::Edit() {
@@ -838,8 +656,7 @@ void TDataSet::Delete() {
   if (!FHasRow) throw EDatabaseError(kEmpty);
   CheckCanWrite(true);
   Fire(BeforeDelete);
-  Fire(BeforeScroll);
-  CheckActive();  // a handler may have closed the dataset
+  TScrollGuard scroll(*this, TScrollGuard::AsItStands);
   if (!FHasRow) throw EDatabaseError(kEmpty);
   RunOperation(&TDataSet::InternalDelete, OnDeleteError);
   FState = dsBrowse;
@@ -847,16 +664,16 @@ void TDataSet::Delete() {
   FModified = false;
   RepositionAfterDelete();
   Fire(AfterDelete);
-  Fire(AfterScroll);
-  DataChanged();
+  scroll.Done();
 }
 
 void TDataSet::RepositionAfterDelete() {
   if (FRowFromCursor) {
     // The row after the deleted one takes the deleted row's position.
-    if (FCursorPos == FRecNo) {
-      if (TakeRow(true)) {
-        FCursorPos = FRecNo;
+    if (FCursor.Position() == FRecNo) {
+      if (TakeRow()) {
+        // The rows after the deleted one moved up a place.
+        FCursor.RowRemoved();
         FEof = false;
         return;
       }
@@ -875,7 +692,7 @@ void TDataSet::RepositionAfterDelete() {
   } else {
     // An appended row: go on with the row the cursor holds after it, else
     // the row it was appended after.
-    if (FCursorPos == FRecNo && TakeRow(true)) {
+    if (FCursor.Position() == FRecNo && TakeRow()) {
       ++FRecNo;
       FRowFromCursor = true;
       FEof = false;
@@ -906,170 +723,34 @@ void TDataSet::RunOperation(void (TDataSet::*operation)(), const TDataSetErrorEv
   }
 }
 
-TProviderStatement& TDataSet::WriteStatement(const std::string& sql) {
-  auto it = FWriteCache.find(sql);
-  if (it != FWriteCache.end()) return *it->second;
-  if (FWriteCache.size() >= 64) {
-    FWriteCache.clear();
-    FInsertStatement = nullptr;
-    FInsertMask.clear();
-  }
-  std::unique_ptr<TProviderStatement> statement = FConnection->Prepare(sql);
-  TProviderStatement& result = *statement;
-  FWriteCache.emplace(sql, std::move(statement));
-  return result;
-}
-
-namespace {
-
-void BindAll(TProviderStatement& statement, const std::vector<TVariant>& values,
-             TConnection& connection) {
-  statement.Reset();
-  try {
-    for (size_t i = 0; i < values.size(); ++i) statement.Bind(static_cast<int>(i), values[i]);
-  } catch (const EDatabaseError& e) {
-    connection.RecordError(e);
-    throw;
-  }
-}
-
-}  // namespace
-
 void TDataSet::InternalInsert() {
   // A post-error handler may have cancelled the row before asking to retry.
   if (FState != dsInsert) throw EDatabaseError(kNotEditing);
-  TConnection& conn = *FConnection;
-  if (!FInsertStatement || FInsertMask != FAssigned) {
-    std::string columns, values;
-    int k = 0;
-    for (size_t i = 0; i < FFields.size(); ++i) {
-      if (!FAssigned[i]) continue;
-      if (k) {
-        columns += ",";
-        values += ",";
-      }
-      columns += conn.QuoteIdentifier(FFields[i]->Origin());
-      values += ":p" + std::to_string(++k);
-    }
-    std::string sql = "INSERT INTO " + conn.QuoteIdentifier(FUpdateTable) +
-                      (k ? " (" + columns + ") VALUES (" + values + ")" : " DEFAULT VALUES");
-    FInsertStatement = &WriteStatement(sql);
-    FInsertMask = FAssigned;
-  }
-  // RunWrite leaves the statement reset, ready for new values.
-  TProviderStatement& statement = *FInsertStatement;
-  try {
-    int k = 0;
-    for (size_t i = 0; i < FFields.size(); ++i)
-      if (FAssigned[i]) statement.Bind(k++, FBuffer[i]);
-  } catch (const EDatabaseError& e) {
-    conn.RecordError(e);
-    throw;
-  }
-  conn.RunWrite(statement);
-  if (FUseRowId || FEngineNumberedField >= 0) {
-    int64_t id = conn.Engine().LastInsertId();
-    if (FUseRowId) FRowId.SetInteger(id);
-    size_t f = static_cast<size_t>(FEngineNumberedField);
-    if (FEngineNumberedField >= 0 && !FAssigned[f]) FBuffer[f].SetInteger(id);
-  }
-}
-
-std::string TDataSet::RowCondition(const std::vector<TVariant>& values,
-                                   const std::vector<int>& changedFields, bool allColumns,
-                                   std::vector<TVariant>& binds) const {
-  TConnection& conn = *FConnection;
-  std::string where;
-  auto add = [&](const std::string& column, const TVariant& value) {
-    if (!where.empty()) where += " AND ";
-    if (value.IsNull()) {
-      where += column + " IS NULL";
-    } else {
-      binds.push_back(value);
-      where += column + "=:p" + std::to_string(binds.size());
-    }
-  };
-  if (FUseRowId) {
-    add(FRowIdName, FRowId);
-  } else {
-    for (int k : FKeyFields)
-      add(conn.QuoteIdentifier(FFields[static_cast<size_t>(k)]->Origin()),
-          values[static_cast<size_t>(k)]);
-  }
-  auto isKey = [&](int i) {
-    return std::find(FKeyFields.begin(), FKeyFields.end(), i) != FKeyFields.end();
-  };
-  if (allColumns) {
-    for (size_t i = 0; i < FFields.size(); ++i) {
-      const TField& f = *FFields[i];
-      if (f.ReadOnly() || isKey(static_cast<int>(i)) || IsBlobType(f.DataType())) continue;
-      add(conn.QuoteIdentifier(f.Origin()), values[i]);
-    }
-  } else if (FUpdateCriteria == 2) {
-    for (int i : changedFields) {
-      if (isKey(i)) continue;
-      add(conn.QuoteIdentifier(FFields[static_cast<size_t>(i)]->Origin()),
-          values[static_cast<size_t>(i)]);
-    }
-  }
-  return where;
+  FWriter.Insert(*FConnection, FBuffer, FAssigned, FRowId);
 }
 
 void TDataSet::InternalUpdate() {
   if (FState != dsEdit || FOriginal.size() != FBuffer.size()) throw EDatabaseError(kNotEditing);
-  TConnection& conn = *FConnection;
-  std::vector<int> changed;
-  for (size_t i = 0; i < FFields.size(); ++i)
-    if (FAssigned[i] && !(FBuffer[i] == FOriginal[i])) changed.push_back(static_cast<int>(i));
-  if (changed.empty()) return;
-  std::vector<TVariant> binds;
-  std::string sql = "UPDATE " + conn.QuoteIdentifier(FUpdateTable) + " SET ";
-  for (size_t k = 0; k < changed.size(); ++k) {
-    size_t i = static_cast<size_t>(changed[k]);
-    binds.push_back(FBuffer[i]);
-    sql += (k ? "," : "") + conn.QuoteIdentifier(FFields[i]->Origin()) + "=:p" +
-           std::to_string(binds.size());
-  }
-  sql += " WHERE " + RowCondition(FOriginal, changed, FUpdateCriteria == 1, binds);
-  TProviderStatement& statement = WriteStatement(sql);
-  BindAll(statement, binds, conn);
-  if (conn.RunWrite(statement) == 0) {
-    EDatabaseError error(kRowNotLocated);
-    conn.RecordError(error);
-    throw error;
-  }
+  FWriter.Update(*FConnection, FOriginal, FBuffer, FAssigned, FRowId, FUpdateCriteria);
 }
 
 void TDataSet::InternalDelete() {
   CheckActive();
   if (!FHasRow) throw EDatabaseError(kEmpty);
-  TConnection& conn = *FConnection;
-  const std::vector<TVariant>& values = FState == dsEdit ? FOriginal : FBuffer;
-  std::vector<TVariant> binds;
-  std::string sql = "DELETE FROM " + conn.QuoteIdentifier(FUpdateTable) + " WHERE " +
-                    RowCondition(values, {}, FUpdateCriteria == 1, binds);
-  TProviderStatement& statement = WriteStatement(sql);
-  BindAll(statement, binds, conn);
-  if (conn.RunWrite(statement) == 0) {
-    EDatabaseError error(kRowNotLocated);
-    conn.RecordError(error);
-    throw error;
-  }
+  FWriter.Delete(*FConnection, FState == dsEdit ? FOriginal : FBuffer, FRowId, FUpdateCriteria);
 }
 
 // ---------------------------------------------------------------------------
 // Locate and Lookup
 
 TProviderStatement& TDataSet::Spare() {
-  if (!FSpare) FSpare = FConnection->Prepare(FCursor->Sql());
-  FSpare->Reset();
-  BindCommand(*FSpare);
-  return *FSpare;
+  TProviderStatement& spare = FCursor.Spare();
+  BindCommand(spare);
+  return spare;
 }
 
-int TDataSet::Scan(const std::vector<int>& fields, const std::vector<TVariant>& values,
-                   TLocateOptions options) {
-  TProviderStatement& spare = Spare();
+int TDataSet::Scan(TProviderStatement& spare, const std::vector<int>& fields,
+                   const std::vector<TVariant>& values, TLocateOptions options) {
   TVariant raw;
   int ordinal = 0;
   while (StepRecorded(spare, FConnection)) {
@@ -1077,7 +758,7 @@ int TDataSet::Scan(const std::vector<int>& fields, const std::vector<TVariant>& 
     bool all = true;
     for (size_t k = 0; k < fields.size() && all; ++k) {
       const TField& f = *FFields[static_cast<size_t>(fields[k])];
-      spare.ReadValue(fields[k] + FColumnOffset, raw);
+      spare.ReadValue(fields[k] + FCursor.ColumnOffset(), raw);
       all = ValueMatches(f.DataType(), raw, values[k], options);
     }
     if (all) return ordinal;
@@ -1099,30 +780,20 @@ bool TDataSet::Locate(std::string_view keyFields, const std::vector<TVariant>& k
   if (fields.size() != keyValues.size())
     throw EDatabaseError("Locate: " + std::to_string(fields.size()) + " fields but " +
                          std::to_string(keyValues.size()) + " values");
-  Fire(BeforeScroll);
-  CheckActive();  // a handler may have closed the dataset
-  int ordinal = Scan(fields, keyValues, options);
+  TScrollGuard scroll(*this, TScrollGuard::AsItStands);
+  int ordinal = Scan(Spare(), fields, keyValues, options);
   if (ordinal == 0) return false;
-  // The scanning cursor stands on the row: it becomes the dataset's cursor.
-  std::swap(FCursor, FSpare);
-  FSpare->Reset();
-  FWindow.clear();
-  FWindowBytes = 0;
-  FStatementDone = false;
-  FCursorPos = ordinal;
-  FCursorAtEnd = false;
-  FCursorStamp = FConnection->ChangeCount();
-  LoadFromStatement(*FCursor);
-  // Reading ahead ends the read of a short result at once, so that a table
-  // kept open for lookups (the ID counters) does not hold back other writers.
-  FillWindow();
+  // The scanning statement stands on the row: it becomes the dataset's
+  // cursor, which reads ahead from there and so ends the read of a short
+  // result at once (a table kept open for lookups, the ID counters, does not
+  // hold back other writers).
+  FCursor.AdoptSpare(ordinal, FBuffer, FRowId);
   FRecNo = ordinal;
   FHasRow = true;
   FRowFromCursor = true;
   FEof = false;
   FBof = false;
-  Fire(AfterScroll);
-  DataChanged();
+  scroll.Done();
   return true;
 }
 
@@ -1140,10 +811,11 @@ TVariant TDataSet::Lookup(std::string_view keyFields, const std::vector<TVariant
     throw EDatabaseError("Lookup: " + std::to_string(fields.size()) + " fields but " +
                          std::to_string(keyValues.size()) + " values");
   const TField& result = FieldByName(resultField);
-  if (Scan(fields, keyValues, 0) == 0) return TVariant();
+  TProviderStatement& spare = Spare();
+  if (Scan(spare, fields, keyValues, 0) == 0) return TVariant();
   TVariant raw;
-  FSpare->ReadValue(result.Index() + FColumnOffset, raw);
-  FSpare->Reset();
+  spare.ReadValue(result.Index() + FCursor.ColumnOffset(), raw);
+  spare.Reset();
   return ValueAsVariant(result.DataType(), raw);
 }
 
@@ -1180,7 +852,7 @@ void TDataSet::MasterChanged() {
 void TDataSet::MasterFieldChanged(const TField& masterField) {
   if (!Active()) return;
   for (const auto& link : MasterLinks())
-    if (SameName(link.second, masterField.FieldName())) {
+    if (AsciiSameText(link.second, masterField.FieldName())) {
       MasterChanged();
       return;
     }

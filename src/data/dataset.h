@@ -47,20 +47,20 @@
 // statements are prepared once per set of assigned columns and reused.
 #pragma once
 
-#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "data/connection.h"
 #include "data/errors.h"
 #include "data/field.h"
 #include "data/provider.h"
-#include "sys/variant.h"
+#include "data/read_cursor.h"
+#include "data/row_writer.h"
 #include "sys/string_list.h"
+#include "sys/variant.h"
 
 namespace dk {
 
@@ -72,10 +72,6 @@ using TLocateOptions = unsigned;
 // How often in a row a post-error handler may ask for a retry before the
 // error is raised after all; guards against a handler that always retries.
 constexpr int kMaxPostRetries = 100;
-
-// How far a dataset's cursor reads ahead of the current row.
-constexpr size_t kReadAheadRows = 64;
-constexpr size_t kReadAheadBytes = 256 * 1024;
 
 class TDataSet;
 
@@ -255,32 +251,29 @@ class TDataSet {
   void MasterChanged();
   void MasterFieldChanged(const TField& masterField);
 
+  // The frame every move of the current row shares (dataset.cpp).
+  class TScrollGuard;
+
   void OpenCursor();
+  void CreateFields(const TProviderStatement& statement);
   void BindCommand(TProviderStatement& statement) const;
   // Makes row `ordinal` (from 1) current, running the statement again when
   // the cursor stands behind it. False (nothing changed) when there are
   // fewer rows.
   bool GoToRow(int ordinal);
-  // Hands out the cursor's next row, into the buffer when `load`.
-  bool TakeRow(bool load);
-  void FillWindow();
-  void RerunCursor();
-  void LoadFromStatement(const TProviderStatement& statement);
+  // Makes the cursor's next row current; false at the end.
+  bool TakeRow() { return FCursor.TakeRow(FBuffer, FRowId); }
   void SetEmpty();
   TProviderStatement& Spare();
-  int Scan(const std::vector<int>& fields, const std::vector<TVariant>& values,
-           TLocateOptions options);
+  // The ordinal of the first row of `spare` that matches, which `spare`
+  // then stands on; 0 when none does.
+  int Scan(TProviderStatement& spare, const std::vector<int>& fields,
+           const std::vector<TVariant>& values, TLocateOptions options);
   std::vector<int> ResolveFields(std::string_view names) const;
 
   void InternalInsert();
   void InternalUpdate();
   void InternalDelete();
-  // The WHERE clause that finds the row of `values` and binds its parameters
-  // from index `next` on.
-  std::string RowCondition(const std::vector<TVariant>& values,
-                           const std::vector<int>& changedFields, bool allColumns,
-                           std::vector<TVariant>& binds) const;
-  TProviderStatement& WriteStatement(const std::string& sql);
   void RunOperation(void (TDataSet::*operation)(), const TDataSetErrorEvent& handler);
   void RepositionAfterDelete();
 
@@ -305,31 +298,12 @@ class TDataSet {
   bool FSavedHasRow = false, FSavedEof = false, FSavedBof = false, FSavedFromCursor = false;
 
   TCommand FCommand;
-  std::unique_ptr<TProviderStatement> FCursor;
-  std::unique_ptr<TProviderStatement> FSpare;
-  int FColumnOffset = 0;                      // 1 when column 0 of the cursor is the row identity
-  std::deque<std::vector<TVariant>> FWindow;  // rows read ahead, all columns
-  size_t FWindowBytes = 0;
-  bool FStatementDone = false;  // the statement has delivered its last row
-  int FRecNo = 0;               // ordinal of the current row in the cursor's sequence
-  int FCursorPos = 0;           // ordinal of the last row the cursor handed out
-  bool FCursorAtEnd = false;    // the cursor has handed out its last row
-  uint64_t FCursorStamp = 0;    // the connection's change count when the cursor ran
-  bool FHasRow = false;         // a posted row is current
+  TReadCursor FCursor;
+  TRowWriter FWriter{FFields};
+  int FRecNo = 0;        // ordinal of the current row in the cursor's sequence
+  bool FHasRow = false;  // a posted row is current
   bool FRowFromCursor = false;
   bool FEof = true, FBof = true;
-
-  // How the dataset writes: its table, the key fields or the row identity.
-  std::string FUpdateTable;
-  std::vector<int> FKeyFields;
-  bool FUseRowId = false;
-  std::string FRowIdName;
-  int FEngineNumberedField = -1;
-  std::string FNoKeyReason;
-
-  std::vector<char> FInsertMask;
-  TProviderStatement* FInsertStatement = nullptr;
-  std::unordered_map<std::string, std::unique_ptr<TProviderStatement>> FWriteCache;
 
   int FRecordCount = -1;
   uint64_t FRecordCountStamp = 0;

@@ -98,6 +98,8 @@ std::string TrimRight(std::string_view s);
 // ASCII-only helpers for names of tables, columns and keys.
 std::string AsciiUpper(std::string_view s);
 std::string AsciiLower(std::string_view s);
+// Equality ignoring ASCII case, without allocating.
+bool AsciiSameText(std::string_view a, std::string_view b);
 
 // Replaces every occurrence of `from` (exact case) by `to`.
 std::string ReplaceAll(std::string_view s, std::string_view from, std::string_view to);

@@ -13,7 +13,7 @@ class BulkScopeTest : public TDataTest {
  protected:
   void SetUp() override {
     TDataTest::SetUp();
-    Conn.Execute("CREATE TABLE T (ID INTEGER PRIMARY KEY, V TEXT(10))");
+    Conn.Execute("CREATE TABLE T (ID INTEGER PRIMARY KEY, V " + Ctx().Text(10) + ")");
     Other = OtherConnection();
     Target.SetConnection(&Conn);
     Target.SetSQLText("SELECT * FROM T");
@@ -48,7 +48,9 @@ class BulkScopeTest : public TDataTest {
   TQuery Target;
 };
 
-TEST_F(BulkScopeTest, AFailingRowKeepsEveryOtherRow) {
+DK_TEST_WITH_EVERY_PROVIDER(BulkScopeTest);
+
+TEST_P(BulkScopeTest, AFailingRowKeepsEveryOtherRow) {
   int posted = 0;
   {
     TBulkScope scope(Conn, 4);
@@ -59,7 +61,7 @@ TEST_F(BulkScopeTest, AFailingRowKeepsEveryOtherRow) {
   EXPECT_EQ(Visible(), 8);
 }
 
-TEST_F(BulkScopeTest, CommitsEveryFewRowsAndAtTheEnd) {
+TEST_P(BulkScopeTest, CommitsEveryFewRowsAndAtTheEnd) {
   {
     TBulkScope scope(Conn, 3);
     for (int id = 1; id <= 7; ++id) Copy(id);
@@ -70,7 +72,7 @@ TEST_F(BulkScopeTest, CommitsEveryFewRowsAndAtTheEnd) {
   EXPECT_EQ(Visible(), 7);
 }
 
-TEST_F(BulkScopeTest, ScopeLeftByAnExceptionCommitsWhatWasPosted) {
+TEST_P(BulkScopeTest, ScopeLeftByAnExceptionCommitsWhatWasPosted) {
   try {
     TBulkScope scope(Conn, 1000);
     for (int id = 1; id <= 5; ++id) Copy(id);
@@ -81,7 +83,7 @@ TEST_F(BulkScopeTest, ScopeLeftByAnExceptionCommitsWhatWasPosted) {
   EXPECT_FALSE(Conn.InTransaction());
 }
 
-TEST_F(BulkScopeTest, RowsBeforeAnExplicitTransactionSurviveItsRollback) {
+TEST_P(BulkScopeTest, RowsBeforeAnExplicitTransactionSurviveItsRollback) {
   TBulkScope scope(Conn, 1000);
   Copy(1);
   Copy(2);
@@ -98,7 +100,7 @@ TEST_F(BulkScopeTest, RowsBeforeAnExplicitTransactionSurviveItsRollback) {
   EXPECT_EQ(q.FieldByName("L").AsString(), "1,2,4");
 }
 
-TEST_F(BulkScopeTest, ClosingTheConnectionCommitsAPendingBatch) {
+TEST_P(BulkScopeTest, ClosingTheConnectionCommitsAPendingBatch) {
   TBulkScope scope(Conn, 1000);
   Copy(1);
   Copy(2);

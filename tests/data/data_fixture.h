@@ -1,4 +1,5 @@
-// A fresh SQLite database file per test, reached through the layer.
+// A fresh database per test, reached through the layer, on the engine of the
+// test's provider context.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 #include <string>
 
 #include "data/connection.h"
+#include "provider_context.h"
 #include "support/temp_dir.h"
 
 namespace dk::test {
@@ -19,25 +21,23 @@ inline std::string JetConnectionString(const std::string& file) {
   return "Provider=MSDataShape.1;Data Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + file;
 }
 
-class TDataTest : public ::testing::Test {
+class TDataTest : public ::testing::TestWithParam<const TProviderContext*> {
  protected:
-  void SetUp() override {
-    FFile = FDir / "test.db";
-    Conn.SetConnectionString(SqliteConnectionString(FFile));
-    Conn.CreateDatabase();
-  }
+  void SetUp() override { Ctx().CreateDatabase(Conn, FDir); }
 
-  // A second connection on the same file, as another program would have.
-  std::unique_ptr<TConnection> OtherConnection() {
+  const TProviderContext& Ctx() const { return *GetParam(); }
+  const TProviderCapabilities& Can() const { return Ctx().Capabilities(); }
+
+  // A second connection on the same database, as another program would have.
+  std::unique_ptr<TConnection> OtherConnection(const std::string& options = "") {
     auto other = std::make_unique<TConnection>();
-    other->SetConnectionString(SqliteConnectionString(FFile));
-    other->SetCommandTimeout(2);
+    other->SetConnectionString(Ctx().ConnectionString(FDir) + options);
+    other->SetCommandTimeout(Ctx().BusyTimeout());
     other->Open();
     return other;
   }
 
   TTempDir FDir;
-  std::string FFile;
   TConnection Conn;
 };
 

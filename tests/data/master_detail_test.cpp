@@ -12,10 +12,13 @@ class MasterDetailTest : public TDataTest {
  protected:
   void SetUp() override {
     TDataTest::SetUp();
-    Conn.Execute("CREATE TABLE APPL (APPLNAME TEXT(100) PRIMARY KEY, DOCTYPE TEXT(1))");
-    Conn.Execute(
-        "CREATE TABLE APPLCMD (APPLNAME TEXT(100), CMDNAME TEXT(50), VISIBLE TEXT(1), "
-        "PRIMARY KEY (APPLNAME, CMDNAME))");
+    const TProviderContext& c = Ctx();
+    Conn.Execute("CREATE TABLE APPL (APPLNAME " + c.Text(100) + " PRIMARY KEY, DOCTYPE " +
+                 c.Text(1) + ")");
+    Conn.Execute("CREATE TABLE APPLCMD (APPLNAME " + c.Text(100) + ", CMDNAME " + c.Text(50) +
+                 ", VISIBLE " + c.Text(1) +
+                 ", "
+                 "PRIMARY KEY (APPLNAME, CMDNAME))");
     Conn.Execute("INSERT INTO APPL VALUES ('Brief', 'D'), ('Notiz', 'O'), ('Web', 'W')");
     Conn.Execute(
         "INSERT INTO APPLCMD VALUES ('Brief', 'new', 'T'), ('Brief', 'open', 'T'), "
@@ -43,9 +46,11 @@ class MasterDetailTest : public TDataTest {
   TTable Cmd;
 };
 
+DK_TEST_WITH_EVERY_PROVIDER(MasterDetailTest);
+
 using Names = std::vector<std::string>;
 
-TEST_F(MasterDetailTest, DetailFollowsTheMasterRow) {
+TEST_P(MasterDetailTest, DetailFollowsTheMasterRow) {
   EXPECT_EQ(Commands(), (Names{"new", "open"}));
   Appl.Next();
   EXPECT_EQ(Commands(), (Names{"open"}));
@@ -55,7 +60,7 @@ TEST_F(MasterDetailTest, DetailFollowsTheMasterRow) {
   EXPECT_EQ(Cmd.RecordCount(), 2);
 }
 
-TEST_F(MasterDetailTest, AppendedDetailRowsReceiveTheMasterValue) {
+TEST_P(MasterDetailTest, AppendedDetailRowsReceiveTheMasterValue) {
   Appl.Last();  // Web
   Cmd.Append();
   EXPECT_EQ(Cmd.FieldByName("APPLNAME").AsString(), "Web");
@@ -81,7 +86,7 @@ TEST_F(MasterDetailTest, AppendedDetailRowsReceiveTheMasterValue) {
   EXPECT_EQ(q.FieldByName("N").AsInteger(), 1);
 }
 
-TEST_F(MasterDetailTest, MovingTheMasterPostsTheDetailFirst) {
+TEST_P(MasterDetailTest, MovingTheMasterPostsTheDetailFirst) {
   Cmd.Edit();
   Cmd.FieldByName("VISIBLE").SetAsBoolean(false);
   Appl.Next();
@@ -90,7 +95,7 @@ TEST_F(MasterDetailTest, MovingTheMasterPostsTheDetailFirst) {
   EXPECT_FALSE(Cmd.FieldByName("VISIBLE").AsBoolean());
 }
 
-TEST_F(MasterDetailTest, DetailQueryBindsParametersNamedAfterMasterColumns) {
+TEST_P(MasterDetailTest, DetailQueryBindsParametersNamedAfterMasterColumns) {
   TQuery detail;
   detail.SetConnection(&Conn);
   detail.SetSQLText("SELECT * FROM APPLCMD WHERE APPLNAME = :APPLNAME ORDER BY CMDNAME DESC");
