@@ -48,6 +48,7 @@ class FaultInjectionTest : public ::testing::Test {
       return true;
     } catch (const EDatabaseError& e) {
       if (error) *error = e.what();
+      if (const auto* lost = dynamic_cast<const EBatchLost*>(&e)) LostRows = lost->LostRows();
       if (Target.State() != dsBrowse) Target.Cancel();
       return false;
     }
@@ -65,6 +66,7 @@ class FaultInjectionTest : public ::testing::Test {
     return q.FieldByName("N").AsInteger();
   }
 
+  int LostRows = -1;  // of the last EBatchLost a copy met
   TTempDir FDir;
   std::string FFile;
   TConnection Conn;
@@ -111,6 +113,7 @@ TEST_F(FaultInjectionTest, ADroppedBatchIsReportedWithItsRows) {
     }
     // Rows 1-5 were committed; 6 and 7 sat in the dropped batch with 8.
     EXPECT_NE(error.find("2 bereits gespeicherte Datensätze"), std::string::npos) << error;
+    EXPECT_EQ(LostRows, 2);
     EXPECT_EQ(posted, 11);
     EXPECT_EQ(Stored(), 9);
   }
@@ -189,6 +192,7 @@ TEST_F(FaultInjectionTest, ALostConnectionKeepsTheCommittedRows) {
     }
   }
   // Rows 1-4 were committed; 5 and 6 sat in the batch the loss took.
+  EXPECT_EQ(LostRows, 2);
   EXPECT_NE(first.find("2 bereits gespeicherte Datensätze"), std::string::npos) << first;
   EXPECT_NE(later.find("Verbindung zum Server verloren"), std::string::npos) << later;
   EXPECT_EQ(Stored(), 4);
