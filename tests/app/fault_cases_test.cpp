@@ -41,6 +41,37 @@ class FaultCases : public test::TArcport5Sandbox {
   }
 };
 
+// The target may not grow past a few megabytes: the FTIWID copy meets a
+// failing write. The engine drops the open batch; that is no failure of one
+// row but lost rows, so the run stops there and fails, and no row counts as
+// copied that is not in the target.
+TEST_F(FaultCases, AFullDiskEndsTheRunAsFailedAndKeepsWhatWasCommitted) {
+  MakeBigArchives();
+  const auto before = Snapshot(Source());
+  auto options = Options();
+  options.FileSizeLimit = 4 << 20;
+  const auto run = Run({"--exit-status", Source(), Target()}, options);
+  EXPECT_EQ(run.Status, 1) << run.Err;
+  const std::string log = test::ReadFile(Log());
+  EXPECT_NE(log.find(kBanner), std::string::npos) << log;
+  EXPECT_NE(log.find("bereits gespeicherte Datensätze sind nicht geschrieben worden"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(log.find("Import/Konvertierung abgeschlossen"), std::string::npos);
+  ExpectConsistentAndUnconverted();
+  EXPECT_EQ(Query(Target(), "SELECT COUNT(*) FROM DOCUMENT"), "400");
+  EXPECT_EQ(Query(Target(), "SELECT COUNT(*) FROM FTIWORD"), "1000");
+  // The summary claims no more FTIWID rows than the target holds.
+  const std::string kept = Query(Target(), "SELECT COUNT(*) FROM FTIWID");
+  EXPECT_EQ(run.Out.find("FTIWID        300000"), std::string::npos) << run.Out;
+  EXPECT_NE(
+      run.Out.find("FTIWID " + std::string(13 - kept.size(), ' ') + kept + " von 300000 Zeilen"),
+      std::string::npos)
+      << kept << "\n"
+      << run.Out;
+  EXPECT_EQ(Snapshot(Source()), before);
+}
+
 // The legacy table is cut short while it is read (a copy on a share that
 // went away, a file overwritten by a restore): the run names the file and
 // the fault and keeps what it copied.
