@@ -138,11 +138,12 @@ void TFormArcport5Main::BuildSummary() {
   s += " nach " + DurationText(seconds) + "\n";
   for (const TTableProgress& t : FTables) {
     char line[160];
-    std::snprintf(line, sizeof line, "  %-10s %9ld", t.Table.c_str(), t.Done - t.Skipped);
+    std::snprintf(line, sizeof line, "  %-10s %9ld", t.Table.c_str(), t.Done - t.Skipped - t.Lost);
     s += line;
     if (t.Total >= 0 && t.Done != t.Total) s += " von " + std::to_string(t.Total);
     s += " Zeilen";
     if (t.Skipped > 0) s += ", " + std::to_string(t.Skipped) + " übersprungen";
+    if (t.Lost > 0) s += ", " + std::to_string(t.Lost) + " verloren";
     s += "\n";
   }
   s += "  Problemzeilen im Protokoll (*** und übersprungene Zeilen): " +

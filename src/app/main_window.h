@@ -42,6 +42,7 @@ struct TTableProgress {
   long Total = 0;    // legacy rows counted before the copy (-1: not countable)
   long Done = 0;     // legacy rows passed through the copy
   long Skipped = 0;  // rows logged as not copied
+  long Lost = 0;     // rows the engine dropped with an open batch
 };
 
 class TFormArcport5Main : public TForm {

@@ -9,6 +9,7 @@
 #include "app/main_window.h"
 #include "app/stop_signal.h"
 #include "app/target_probe.h"
+#include "data/errors.h"
 #include "db/appl_database.h"
 #include "db/archive.h"
 #include "db/util/sql_util.h"
@@ -141,6 +142,8 @@ void TFormArcport5Main::ConvertArchive() {
       // the interruption is what the log reports
     }
   } catch (const std::exception& e) {
+    if (const auto* lost = dynamic_cast<const EBatchLost*>(&e); lost && !FTables.empty())
+      FTables.back().Lost += lost->LostRows();
     AddLog("******************* Fehler *********************");
     AddLog(e.what());
     try {

@@ -6,6 +6,7 @@
 
 #include "app/copy_tracking.h"
 #include "app/paradox_fields.h"
+#include "data/errors.h"
 #include "data/query.h"
 #include "db/record_copy.h"
 #include "sys/api_tools.h"
@@ -111,6 +112,12 @@ int TTableCopy::CopyTable(const std::string& tableName) {
       if (todoGuid) todoGuid->SetAsString(NewGuidText());
       FTarget.Post();
       ++count;
+    } catch (const EBatchLost&) {
+      // Not a failure of this row: the engine has dropped the rows of the
+      // open batch (a full disk, an I/O error). Going on would count them as
+      // copied; the copy ends and the run fails with the number lost.
+      if (FTarget.State() != dsBrowse) FTarget.Cancel();
+      throw;
     } catch (const std::exception& e) {
       if (FTarget.State() != dsBrowse) FTarget.Cancel();
       Log("Datensatz \"" + FirstColumnText(FSource) + "\" konnte nicht kopiert werden.");
@@ -243,6 +250,8 @@ void TTableCopy::WriteRtfTexts(TQuery& statement, bool bytes, TCopyFailures& fai
         textParam.Value = bytes ? rtf.Value() : TVariant(rtf.AsText());
         idParam.Value = (docId ? *docId : FSource.FieldByName("DOCID")).Value();
         statement.ExecSQL();
+      } catch (const EBatchLost&) {
+        throw;  // the texts written before are lost, as in CopyTable
       } catch (const std::exception& e) {
         Log("*** RTF-Text konnte nicht kopiert werden ***");
         failures.RtfText(e);

@@ -14,10 +14,11 @@ constexpr const char* kWriteSavepoint = "dk_write";
 
 [[noreturn]] void ThrowBatchLost(int rows, const EDatabaseError& cause) {
   const auto* provider = dynamic_cast<const EProviderError*>(&cause);
-  throw EProviderError(
+  throw EBatchLost(
       "Die Datenbank hat die offene Transaktion verworfen; " + std::to_string(rows) +
           " bereits gespeicherte Datensätze sind nicht geschrieben worden: " + cause.what(),
-      provider ? provider->NativeError() : 0, provider ? provider->SqlState() : std::string());
+      rows, provider ? provider->NativeError() : 0,
+      provider ? provider->SqlState() : std::string());
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <exception>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace dk {
 
@@ -40,6 +41,20 @@ class EProviderError : public EDatabaseError {
  private:
   int FNativeError;
   std::string FSqlState;
+};
+
+// The engine dropped the open batch of a bulk scope (a full disk, an I/O
+// error, a lost connection): rows already reported as written are gone. Not
+// a failure of one row: whoever copies rows must stop and say so rather than
+// go on as if only the current row had failed.
+class EBatchLost : public EProviderError {
+ public:
+  EBatchLost(const std::string& message, int lostRows, int nativeError, std::string sqlState)
+      : EProviderError(message, nativeError, std::move(sqlState)), FLostRows(lostRows) {}
+  int LostRows() const { return FLostRows; }
+
+ private:
+  int FLostRows;
 };
 
 // A silent cancel, never shown to the user.

@@ -537,8 +537,8 @@ int64_t WritePxTableFromCsv(const std::string& dbPath, std::istream& csv,
         throw std::runtime_error("pxwrite: row " + std::to_string(count) + ", field \"" +
                                  fields[i].Name + "\": bad value \"" + v + "\"");
       };
-      int y, m, d;
-      int64_t n;
+      int y = 0, m = 0, d = 0;
+      int64_t n = 0;
       std::string bytes;
       switch (fields[i].Type) {
         case 'A':

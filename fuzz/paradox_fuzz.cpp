@@ -1,0 +1,59 @@
+// The Paradox engine on damaged tables and memo files. An input is a table
+// file and its memo file: four bytes (little endian) give the length of the
+// table part, the table follows, the rest is the memo file (none when empty).
+// Every value of every row is read, as the conversion reads them; the only
+// failure allowed is the engine's own error naming the file and the fault.
+#include <cstdint>
+#include <cstring>
+
+#include "fuzz_files.h"
+#include "paradox/paradox_error.h"
+#include "paradox/query.h"
+
+namespace {
+
+void ReadAll(const std::string& dir, const char* sql) {
+  dk::TParadoxQuery query;
+  query.SetDatabaseName(dir);
+  query.SetSQL(sql);
+  try {
+    query.Open();
+  } catch (const dk::EParadoxError&) {
+    return;
+  }
+  try {
+    for (; !query.Eof(); query.Next()) {
+      for (int i = 0; i < query.FieldCount(); ++i) {
+        const dk::TParadoxField& field = query.Fields(i);
+        try {
+          (void)field.IsNull();
+          (void)field.Value();
+          (void)field.AsString();
+        } catch (const dk::EParadoxError&) {
+          // One value that cannot be read; the row's others still can.
+        }
+      }
+    }
+  } catch (const dk::EParadoxError&) {
+    // A damaged block ends the rows.
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 4) return 0;
+  uint32_t tableSize = 0;
+  std::memcpy(&tableSize, data, 4);
+  data += 4;
+  size -= 4;
+  if (tableSize > size) tableSize = static_cast<uint32_t>(size);
+  dk::fuzz::WriteScratch("T.DB", dk::fuzz::AsView(data, tableSize));
+  if (size > tableSize)
+    dk::fuzz::WriteScratch("T.MB", dk::fuzz::AsView(data + tableSize, size - tableSize));
+  else
+    dk::fuzz::RemoveScratch("T.MB");
+  ReadAll(dk::fuzz::ScratchDir(), "SELECT * FROM T");
+  ReadAll(dk::fuzz::ScratchDir(), "select count(*) as FRECORDCOUNT from t;");
+  return 0;
+}

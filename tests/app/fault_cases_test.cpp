@@ -1,0 +1,138 @@
+// arcport5 when the world fails under it: the source table is cut short, another program holds the
+// target for a while, the process is killed at any moment. Whatever happens the run says so (a
+// clear line in its log, the failure banner, a failing exit status), keeps every row it committed
+// before the fault, leaves a target that passes SQLite's integrity check and never touches the
+// legacy archive.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "arcport5_sandbox.h"
+
+namespace dk {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Query;
+using test::Snapshot;
+
+const char* const kBanner = "******************* Fehler *********************";
+
+class FaultCases : public test::TArcport5Sandbox {
+ protected:
+  // A run of the big archive started in the background, once FTIWID (the
+  // largest table, several seconds of work) is being copied.
+  std::unique_ptr<test::TChildProcess> StartAtFtiwid(test::TChildOptions options) {
+    auto child = std::make_unique<test::TChildProcess>(
+        std::vector<std::string>{ARCPORT5_EXE, "--exit-status", Source(), Target()}, options);
+    EXPECT_TRUE(child->WaitForErr("Daten übernehmen, Tabelle: FTIWID", std::chrono::seconds(120)))
+        << child->Err();
+    return child;
+  }
+
+  void ExpectConsistentAndUnconverted() {
+    EXPECT_EQ(Query(Target(), "PRAGMA integrity_check"), "ok");
+    EXPECT_EQ(Query(Target(), "SELECT COUNT(*) FROM DBOPTION WHERE OPTNAME='Converted'"), "0");
+  }
+};
+
+// The target may not grow past a few megabytes: the FTIWID copy meets a
+// failing write. The engine drops the open batch; that is no failure of one
+// row but lost rows, so the run stops there and fails, and no row counts as
+// copied that is not in the target.
+TEST_F(FaultCases, AFullDiskEndsTheRunAsFailedAndKeepsWhatWasCommitted) {
+  MakeBigArchives();
+  const auto before = Snapshot(Source());
+  auto options = Options();
+  options.FileSizeLimit = 4 << 20;
+  const auto run = Run({"--exit-status", Source(), Target()}, options);
+  EXPECT_EQ(run.Status, 1) << run.Err;
+  const std::string log = test::ReadFile(Log());
+  EXPECT_NE(log.find(kBanner), std::string::npos) << log;
+  EXPECT_NE(log.find("bereits gespeicherte Datensätze sind nicht geschrieben worden"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(log.find("Import/Konvertierung abgeschlossen"), std::string::npos);
+  ExpectConsistentAndUnconverted();
+  EXPECT_EQ(Query(Target(), "SELECT COUNT(*) FROM DOCUMENT"), "400");
+  EXPECT_EQ(Query(Target(), "SELECT COUNT(*) FROM FTIWORD"), "1000");
+  // The summary claims no more FTIWID rows than the target holds.
+  const std::string kept = Query(Target(), "SELECT COUNT(*) FROM FTIWID");
+  EXPECT_EQ(run.Out.find("FTIWID        300000"), std::string::npos) << run.Out;
+  EXPECT_NE(
+      run.Out.find("FTIWID " + std::string(13 - kept.size(), ' ') + kept + " von 300000 Zeilen"),
+      std::string::npos)
+      << kept << "\n"
+      << run.Out;
+  EXPECT_EQ(Snapshot(Source()), before);
+}
+
+// The legacy table is cut short while it is read (a copy on a share that
+// went away, a file overwritten by a restore): the run names the file and
+// the fault and keeps what it copied.
+TEST_F(FaultCases, ASourceTableCutDuringTheRunIsNamedAndTheCopiedRowsStay) {
+  MakeBigArchives();
+  std::string ftiwid;
+  for (const auto& e : fs::directory_iterator(Source()))
+    if (e.path().filename().string() == "FTIWID.DB" || e.path().filename().string() == "ftiwid.db")
+      ftiwid = e.path().string();
+  ASSERT_FALSE(ftiwid.empty());
+  auto child = StartAtFtiwid(Options());
+  fs::resize_file(ftiwid, fs::file_size(ftiwid) / 4);
+  EXPECT_EQ(child->Wait(), 1) << child->Err();
+  const std::string log = test::ReadFile(Log());
+  EXPECT_NE(log.find(kBanner), std::string::npos);
+  EXPECT_NE(log.find(ftiwid), std::string::npos) << log;
+  EXPECT_NE(log.find("abgeschnitten"), std::string::npos) << log;
+  ExpectConsistentAndUnconverted();
+  EXPECT_EQ(Query(Target(), "SELECT COUNT(*) FROM DOCUMENT"), "400");
+}
+
+// Another program reads the target for a while (its read lock holds back
+// every commit): the run waits and ends complete.
+TEST_F(FaultCases, ATargetLockedForAWhileOnlyDelaysTheRun) {
+  MakeBigArchives();
+  auto child = StartAtFtiwid(Options());
+  sqlite3* reader = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(Target().c_str(), &reader, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  sqlite3_busy_timeout(reader, 10000);
+  ASSERT_EQ(
+      sqlite3_exec(reader, "BEGIN; SELECT COUNT(*) FROM DOCUMENT;", nullptr, nullptr, nullptr),
+      SQLITE_OK);
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(reader);
+  EXPECT_EQ(child->Wait(), 0) << child->Err();
+  EXPECT_EQ(Query(Target(), "PRAGMA integrity_check"), "ok");
+  EXPECT_EQ(Query(Target(), "SELECT COUNT(*) FROM FTIWID"), "300000");
+}
+
+// Killed without warning at points spread over the run: each time the
+// target is consistent, unconverted, and the earlier log is untouched.
+TEST_F(FaultCases, KilledAtAnyMomentLeavesAConsistentTarget) {
+  MakeBigArchives();
+  test::WriteFile(Log(), "the log of an earlier run\r\n");
+  const fs::path empty = FDir / "empty.db";
+  fs::copy_file(Target(), empty);
+  for (int delayMs : {30, 250, 600, 1200, 2000}) {
+    SCOPED_TRACE(delayMs);
+    fs::copy_file(empty, Target(), fs::copy_options::overwrite_existing);
+    fs::remove(Target() + "-journal");
+    test::TChildProcess child({ARCPORT5_EXE, "--exit-status", Source(), Target()}, Options());
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    child.Signal(SIGKILL);
+    child.Wait();
+    EXPECT_EQ(Query(Target(), "PRAGMA integrity_check"), "ok");
+    if (!child.Signaled()) continue;  // a fast machine finished first
+    EXPECT_EQ(Query(Target(), "SELECT COUNT(*) FROM DBOPTION WHERE OPTNAME='Converted'"), "0");
+    EXPECT_EQ(test::ReadFile(Log()), "the log of an earlier run\r\n");
+  }
+}
+
+}  // namespace
+}  // namespace dk
