@@ -26,7 +26,6 @@ basetree="${BASE_TREE:-$tmp/arcport5-base-${base:0:12}}"
 work="$(mktemp -d "$tmp/arcport5-compare.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 
-[ -f /work/ccache/env.sh ] && source /work/ccache/env.sh
 if [ ! -d "$basetree" ]; then
   git worktree add --detach "$basetree" "$base" >/dev/null
 fi

@@ -18,6 +18,18 @@ all=(paradox_fuzz ini_fuzz hive_fuzz side_files_fuzz rtf_fuzz html_fuzz)
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all[@]}")
 
+# clang and its sanitizer and fuzzer runtime, when missing.
+missing=()
+for p in clang libclang-rt-14-dev; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update -qq >/dev/null || true
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$(nproc)" --target fuzz_targets dkl-mklegacy >&2
 
