@@ -23,8 +23,8 @@
 #include <string>
 #include <string_view>
 
-#include "sys/variant.h"
 #include "sys/field_type.h"
+#include "sys/variant.h"
 
 namespace dk {
 

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "sys/variant.h"
 #include "sys/field_type.h"
+#include "sys/variant.h"
 
 namespace dk {
 

@@ -22,8 +22,8 @@
 #include <vector>
 
 #include "data/connection_string.h"
-#include "sys/variant.h"
 #include "sys/field_type.h"
+#include "sys/variant.h"
 
 namespace dk {
 

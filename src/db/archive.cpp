@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <exception>
 
-#include "sys/date_time.h"
 #include "data/errors.h"
 #include "data/parameters.h"
 #include "db/full_text_retrieval.h"
@@ -14,6 +13,7 @@
 #include "settings/locations.h"
 #include "settings/messages.h"
 #include "sys/api_tools.h"
+#include "sys/date_time.h"
 #include "sys/file_names.h"
 #include "sys/file_paths.h"
 #include "sys/text.h"

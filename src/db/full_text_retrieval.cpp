@@ -8,7 +8,6 @@
 #include <stdexcept>
 #include <thread>
 
-#include "sys/date_time.h"
 #include "db/archive.h"
 #include "db/doc_database.h"
 #include "db/document_files.h"
@@ -16,6 +15,7 @@
 #include "db/util/sql_util.h"
 #include "settings/error_log.h"
 #include "settings/locations.h"
+#include "sys/date_time.h"
 #include "sys/file_paths.h"
 #include "sys/text.h"
 #include "ui/application.h"

@@ -38,8 +38,8 @@
 
 #include "data/connection.h"
 #include "data/provider.h"
-#include "sys/variant.h"
 #include "db/full_text_retrieval.h"
+#include "sys/variant.h"
 
 namespace dk {
 

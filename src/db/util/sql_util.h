@@ -17,8 +17,8 @@
 
 #include "data/connection.h"
 #include "data/dataset.h"
-#include "sys/date_time.h"
 #include "data/field.h"
+#include "sys/date_time.h"
 #include "sys/field_type.h"
 
 namespace dk {
