@@ -1,14 +1,17 @@
 // The INI reader (settings files, admin.ini, the legacy field descriptions
-// document.fld) on any bytes: decoded as legacy text files are, then every
-// section and key read in each of the reader's types.
+// document.fld) on any bytes: decoded as legacy text files are (in memory, the
+// file read around it is trivial), then every section and key read in each of
+// the reader's types.
 #include <cstdint>
 
 #include "fuzz_files.h"
 #include "sys/ini_file.h"
 #include "sys/string_list.h"
+#include "sys/text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const dk::TIniFile ini(dk::fuzz::WriteScratch("document.fld", dk::fuzz::AsView(data, size)));
+  const dk::TIniFile ini = dk::TIniFile::FromText(
+      dk::DecodeLegacyTextFile(dk::fuzz::AsView(data, size), "document.fld"));
   dk::TStringList sections;
   ini.ReadSections(sections);
   for (int i = 0; i < sections.Count(); ++i) {

@@ -194,7 +194,10 @@ std::string FindSupportFile(const std::string& fileName, const std::string& sour
 // ",Doc,NAMES," become ",Doc,DOCNO,", ",Doc,NOTES," and ",Doc,MYNAMES,", each
 // only at its first occurrence, ignoring case.
 std::string RewriteLayoutLine(std::string line);
-// Rewrites a layout file in place; bytes outside the renames stay as they are.
+// The layout rewrite of a whole file's bytes; bytes outside the renames, line
+// ends included, stay as they are.
+std::string RewriteLayoutText(std::string_view bytes);
+// Rewrites a layout file in place.
 void RewriteLayoutFile(const std::string& fileName);
 
 // The name of the run log: the target's name with its extension replaced by

@@ -70,24 +70,27 @@ std::string RewriteLayoutLine(std::string line) {
   return line;
 }
 
-void RewriteLayoutFile(const std::string& fileName) {
+std::string RewriteLayoutText(std::string_view bytes) {
   // Byte by byte: the layout may be in the legacy code page, and every byte
   // the three renames do not touch stays as it was, line ends included.
-  const std::string bytes = ReadBytes(fileName);
   std::string out;
   out.reserve(bytes.size() + 64);
   size_t start = 0;
   while (start < bytes.size()) {
     size_t end = bytes.find_first_of("\r\n", start);
     if (end == std::string::npos) end = bytes.size();
-    out += RewriteLayoutLine(bytes.substr(start, end - start));
+    out += RewriteLayoutLine(std::string(bytes.substr(start, end - start)));
     size_t next = end;
     if (next < bytes.size() && bytes[next] == '\r') ++next;
     if (next < bytes.size() && bytes[next] == '\n') ++next;
     out.append(bytes, end, next - end);
     start = next;
   }
-  WriteBytes(fileName, out);
+  return out;
+}
+
+void RewriteLayoutFile(const std::string& fileName) {
+  WriteBytes(fileName, RewriteLayoutText(ReadBytes(fileName)));
 }
 
 std::string FindSupportFile(const std::string& fileName, const std::string& sourceDir) {

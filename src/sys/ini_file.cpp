@@ -32,40 +32,35 @@ void TIniFile::Parse(std::string_view text) {
     if (line.empty() || line[0] == ';') continue;
     if (line.front() == '[' && line.back() == ']' && line.size() >= 2) {
       std::string name = Trim(std::string_view(line).substr(1, line.size() - 2));
-      current = nullptr;
-      for (auto& s : FSections)
-        if (SameText(s.Name, name)) current = &s;
-      if (!current) {
-        FSections.push_back(TSection{std::move(name), {}});
-        current = &FSections.back();
-      }
+      const auto [it, added] = FSectionIndex.try_emplace(FoldedText(name), FSections.size());
+      if (added) FSections.push_back(TSection{std::move(name), {}, {}});
+      current = &FSections[it->second];
       continue;
     }
     if (!current) continue;  // lines before the first section
     const size_t eq = line.find('=');
-    if (eq != std::string::npos)
-      line = TrimRight(std::string_view(line).substr(0, eq)) + "=" +
-             TrimLeft(std::string_view(line).substr(eq + 1));
+    if (eq != std::string::npos) {
+      std::string key = TrimRight(std::string_view(line).substr(0, eq));
+      line = key + "=" + TrimLeft(std::string_view(line).substr(eq + 1));
+      current->Keys.try_emplace(FoldedText(key), current->Lines.size());
+    }
     current->Lines.push_back(std::move(line));
   }
 }
 
 const TIniFile::TSection* TIniFile::FindSection(std::string_view section) const {
-  for (const auto& s : FSections)
-    if (SameText(s.Name, section)) return &s;
-  return nullptr;
+  const auto it = FSectionIndex.find(FoldedText(section));
+  return it == FSectionIndex.end() ? nullptr : &FSections[it->second];
 }
 
 std::optional<std::string> TIniFile::FindValue(std::string_view section,
                                                std::string_view key) const {
   const TSection* s = FindSection(section);
   if (!s) return std::nullopt;
-  for (const auto& line : s->Lines) {
-    const size_t eq = line.find('=');
-    if (eq != std::string::npos && SameText(std::string_view(line).substr(0, eq), key))
-      return line.substr(eq + 1);
-  }
-  return std::nullopt;
+  const auto it = s->Keys.find(FoldedText(key));
+  if (it == s->Keys.end()) return std::nullopt;
+  const std::string& line = s->Lines[it->second];
+  return line.substr(line.find('=') + 1);
 }
 
 bool TIniFile::SectionExists(std::string_view section) const {

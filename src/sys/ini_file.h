@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "sys/string_list.h"
@@ -64,6 +65,8 @@ class TIniFile {
   struct TSection {
     std::string Name;
     std::vector<std::string> Lines;
+    // Folded key -> index of its first line in Lines.
+    std::unordered_map<std::string, size_t> Keys;
   };
   void Parse(std::string_view text);
   const TSection* FindSection(std::string_view section) const;
@@ -71,6 +74,7 @@ class TIniFile {
 
   std::string FFileName;
   std::vector<TSection> FSections;
+  std::unordered_map<std::string, size_t> FSectionIndex;  // folded name -> index
 };
 
 // The number rules of INI files and the registry's DWORD texts, shared with the

@@ -97,28 +97,10 @@ std::string NormalizePath(std::string_view path) {
   return JoinPath(SplitPath(path));
 }
 
-// Names compare as SameText compares them: character by character after case
-// folding. The folded form is the key of the hive's maps; ASCII names (nearly
-// all) take a fast path.
+// Names compare as SameText compares them; the folded form is the key of the
+// hive's maps.
 std::string FoldName(std::string_view s) {
-  std::string out;
-  out.reserve(s.size());
-  bool ascii = true;
-  for (unsigned char c : s) ascii = ascii && c < 0x80;
-  if (ascii) {
-    for (char c : s) out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-    return out;
-  }
-  const auto* p = reinterpret_cast<const uint8_t*>(s.data());
-  int32_t i = 0;
-  const auto n = static_cast<int32_t>(s.size());
-  while (i < n) {
-    UChar32 c;
-    U8_NEXT(p, i, n, c);
-    if (c < 0) c = 0xFFFD;
-    AppendUtf8(out, static_cast<char32_t>(u_foldCase(c, U_FOLD_CASE_DEFAULT)));
-  }
-  return out;
+  return FoldedText(s);
 }
 
 std::string FoldedPath(std::string_view path) {

@@ -374,22 +374,12 @@ class TRtfReader {
   void Flush() {
     if (FPending.empty()) return;
     const int number = State().CodePage ? State().CodePage : FDocCodePage;
-    const TCodePage* cp = CodePage(number);
+    const TCodePage* cp = TCodePage::Shared(number);
     if (cp)
       cp->Decode(FPending, FOut);
     else
       FOut += Cp1252ToUtf8(FPending);
     FPending.clear();
-  }
-
-  const TCodePage* CodePage(int number) {
-    auto it = FCodePages.find(number);
-    if (it == FCodePages.end()) {
-      std::unique_ptr<TCodePage> cp;
-      if (TCodePage::IsKnown(number)) cp = std::make_unique<TCodePage>(number);
-      it = FCodePages.emplace(number, std::move(cp)).first;
-    }
-    return it->second.get();
   }
 
   static bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
@@ -410,7 +400,6 @@ class TRtfReader {
   int FDocCodePage = 1252;
   int FFontNumber = 0;
   std::map<int, int> FFontCodePages;
-  std::map<int, std::unique_ptr<TCodePage>> FCodePages;
 };
 
 }  // namespace

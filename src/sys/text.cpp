@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <vector>
@@ -159,6 +161,18 @@ bool TCodePage::IsKnown(int codePage) {
   return true;
 }
 
+const TCodePage* TCodePage::Shared(int codePage) {
+  // Built once per code page and kept for the life of the process: a table
+  // holds one entry per known code page, never one per number asked for.
+  static std::mutex lock;
+  static auto* pages = new std::map<int, std::unique_ptr<TCodePage>>;
+  const std::lock_guard<std::mutex> guard(lock);
+  const auto it = pages->find(codePage);
+  if (it != pages->end()) return it->second.get();
+  if (!IsKnown(codePage)) return nullptr;
+  return pages->emplace(codePage, std::make_unique<TCodePage>(codePage)).first->second.get();
+}
+
 void TCodePage::Decode(std::string_view bytes, std::string& out) const {
   if (FSingleByte) {
     out.reserve(out.size() + bytes.size());
@@ -292,6 +306,19 @@ int AnsiCompareText(std::string_view a, std::string_view b) {
   const std::u32string fa = Folded(a);
   const std::u32string fb = Folded(b);
   return fa.compare(fb) < 0 ? -1 : (fa == fb ? 0 : 1);
+}
+
+std::string FoldedText(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  bool ascii = true;
+  for (unsigned char c : s) ascii = ascii && c < 0x80;
+  if (ascii) {
+    for (char c : s) out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+    return out;
+  }
+  for (char32_t c : Folded(s)) AppendUtf8(out, c);
+  return out;
 }
 
 int AnsiCompareStr(std::string_view a, std::string_view b) {

@@ -57,6 +57,9 @@ class TCodePage {
 
   // True when the platform can decode code page `codePage`.
   static bool IsKnown(int codePage);
+  // One instance per code page for the whole process (decoding is safe from
+  // several threads), or nullptr when the platform does not know it.
+  static const TCodePage* Shared(int codePage);
 
  private:
   int FNumber;
@@ -81,6 +84,9 @@ int AnsiCompareText(std::string_view a, std::string_view b);
 inline bool SameText(std::string_view a, std::string_view b) {
   return AnsiCompareText(a, b) == 0;
 }
+// The form under which names compare: SameText(a, b) holds exactly when
+// FoldedText(a) == FoldedText(b). For keys of maps of names.
+std::string FoldedText(std::string_view s);
 // Comparison that respects case, by code point.
 int AnsiCompareStr(std::string_view a, std::string_view b);
 
