@@ -149,6 +149,9 @@ void TFormArcport5Main::ConvertArchive() {
       FTables.back().Lost += lost->LostRows();
     AddLog("******************* Fehler *********************");
     AddLog(e.what());
+    // The engine's own text ("database is locked") names neither the file
+    // nor the cause a user can act on.
+    if (IsLockConflict(e)) AddLog(TargetLockedDuringRunText(FTargetDb));
     try {
       DkArchiveDst->Close();
     } catch (const std::exception&) {

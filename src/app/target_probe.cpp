@@ -133,6 +133,10 @@ std::string TargetLockedText(const std::string& path) {
          "geöffnet hat (z. B. Dokalon), und starten Sie die Konvertierung erneut.";
 }
 
+std::string TargetLockedDuringRunText(const std::string& path) {
+  return "Die Zieldatenbank \"" + path + "\" ist von einem anderen Programm gesperrt.";
+}
+
 std::string MissingArchiveTableText(const std::string& path, const std::string& table) {
   return "Die Zieldatenbank \"" + path +
          "\" ist eine SQLite-Datei ohne die Tabellen eines Archivs (es fehlt die Tabelle " + table +

@@ -41,6 +41,9 @@ std::string TargetIsDirectoryText(const std::string& path);
 std::string SourceIsFileText(const std::string& path);
 std::string TargetFolderNotWritableText(const std::string& folder, const std::string& target);
 std::string TargetLockedText(const std::string& path);
+// The line after the error of a run that met the target locked for longer than
+// the data layer waits.
+std::string TargetLockedDuringRunText(const std::string& path);
 std::string MissingArchiveTableText(const std::string& path, const std::string& table);
 std::string AlreadyConvertedText(const std::string& path, const std::string& converted);
 

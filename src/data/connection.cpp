@@ -176,6 +176,7 @@ int64_t TConnection::RunWrite(TProviderStatement& statement) {
       throw;
     }
     FBatchOpen = true;
+    FBatchRefusals = 0;
     FBatchRows = 0;
   }
   bool savepoint = p.InTransaction() && p.FailedStatementAbortsTransaction();
@@ -235,10 +236,18 @@ void TConnection::CommitBatch() {
     FProvider->Commit();
   } catch (const EDatabaseError& e) {
     RecordError(e);
+    if (FProvider->InTransaction() && ++FBatchRefusals >= kMaxRefusedBatchCommits) {
+      try {
+        FProvider->Rollback();
+      } catch (const EDatabaseError& rollbackError) {
+        RecordError(rollbackError);
+      }
+    }
     if (!FProvider->InTransaction()) {
       int lost = FBatchRows;
       FBatchOpen = false;
       FBatchRows = 0;
+      FBatchRefusals = 0;
       try {
         ThrowBatchLost(lost, e);
       } catch (const EDatabaseError& lostError) {
@@ -250,6 +259,7 @@ void TConnection::CommitBatch() {
   }
   FBatchOpen = false;
   FBatchRows = 0;
+  FBatchRefusals = 0;
 }
 
 void TConnection::BeginBulk(int commitEvery) {

@@ -48,6 +48,12 @@ enum TIsolationLevel {
 
 // Rows a bulk scope writes at most before it commits.
 constexpr int kDefaultBulkCommitRows = 5000;
+// A commit of a bulk batch that the database refuses for now (another program
+// holds the file) keeps the batch open for the next attempt; after this many
+// refusals in a row, each after waiting the command time-out, the database
+// counts as locked for good and the batch is given up as lost rows instead of
+// growing in memory while the program waits on without end.
+constexpr int kMaxRefusedBatchCommits = 3;
 
 class TConnection {
  public:
@@ -149,6 +155,7 @@ class TConnection {
   int FBulkCommitEvery = kDefaultBulkCommitRows;
   bool FBatchOpen = false;  // the engine transaction is the bulk scope's batch
   int FBatchRows = 0;
+  int FBatchRefusals = 0;  // commits of the open batch refused in a row
 };
 
 }  // namespace dk

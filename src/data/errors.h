@@ -66,4 +66,9 @@ class EAbort : public std::exception {
 // Raises EAbort.
 [[noreturn]] void Abort();
 
+// The engine reports the database (or a table) locked by another connection:
+// a reason to wait and try again, or to name the other program, never a fault
+// of the data.
+bool IsLockConflict(const std::exception& e);
+
 }  // namespace dk

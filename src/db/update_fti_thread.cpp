@@ -22,15 +22,6 @@ std::chrono::milliseconds TUpdateFtiThread::BusyWait{50};
 
 namespace {
 
-// The engine reports the database (or a table) locked by another
-// connection: a reason to wait and try again, never to drop a job.
-bool IsLockConflict(const std::exception& e) {
-  const auto* provider = dynamic_cast<const EProviderError*>(&e);
-  if (!provider) return false;
-  const int primary = provider->NativeError() & 0xff;
-  return primary == 5 /* busy */ || primary == 6 /* locked */;
-}
-
 void LowerThreadPriority() {
   const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
   errno = 0;

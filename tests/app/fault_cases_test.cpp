@@ -28,10 +28,13 @@ class FaultCases : public test::TArcport5Sandbox {
   // A run of the big archive started in the background, once FTIWID (the
   // largest table, several seconds of work) is being copied.
   std::unique_ptr<test::TChildProcess> StartAtFtiwid(test::TChildOptions options) {
+    return StartAt("Daten übernehmen, Tabelle: FTIWID", Target(), options);
+  }
+  std::unique_ptr<test::TChildProcess> StartAt(const std::string& stage, const std::string& target,
+                                               test::TChildOptions options) {
     auto child = std::make_unique<test::TChildProcess>(
-        std::vector<std::string>{ARCPORT5_EXE, "--exit-status", Source(), Target()}, options);
-    EXPECT_TRUE(child->WaitForErr("Daten übernehmen, Tabelle: FTIWID", std::chrono::seconds(120)))
-        << child->Err();
+        std::vector<std::string>{ARCPORT5_EXE, "--exit-status", Source(), target}, options);
+    EXPECT_TRUE(child->WaitForErr(stage, std::chrono::seconds(120))) << child->Err();
     return child;
   }
 
@@ -110,6 +113,38 @@ TEST_F(FaultCases, ATargetLockedForAWhileOnlyDelaysTheRun) {
   EXPECT_EQ(child->Wait(), 0) << child->Err();
   EXPECT_EQ(Query(Target(), "PRAGMA integrity_check"), "ok");
   EXPECT_EQ(Query(Target(), "SELECT COUNT(*) FROM FTIWID"), "300000");
+}
+
+// Another program keeps reading the target and never lets go: the run does
+// not wait for ever. Through a settings file with a short command time-out
+// (the default waits 30 seconds per attempt), it ends as failed, names the
+// locked file, and keeps what it committed before.
+TEST_F(FaultCases, ATargetLockedForGoodEndsTheRunAndNamesTheFile) {
+  MakeBigArchives();
+  const auto before = Snapshot(Source());
+  const std::string settings = FDir / "out/archiv6.dkcs";
+  test::WriteFile(settings,
+                  "[AdoConnection]\r\nConnectionString=Provider=SQLite;Data Source=" + Target() +
+                      "\r\nCommandTimeOut=1\r\n");
+  auto child = StartAt("Daten übernehmen, Tabelle: DOCVERS", settings, Options());
+  sqlite3* reader = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(Target().c_str(), &reader, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  sqlite3_busy_timeout(reader, 10000);
+  ASSERT_EQ(
+      sqlite3_exec(reader, "BEGIN; SELECT COUNT(*) FROM DOCUMENT;", nullptr, nullptr, nullptr),
+      SQLITE_OK);
+  const int status = child->Wait();
+  sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(reader);
+  EXPECT_EQ(status, 1) << child->Err();
+  const std::string log = test::ReadFile(Log());
+  EXPECT_NE(log.find(kBanner), std::string::npos) << log;
+  EXPECT_NE(log.find("Die Zieldatenbank \"" + settings + "\" ist von einem anderen Programm gesperrt."),
+            std::string::npos)
+      << log;
+  ExpectConsistentAndUnconverted();
+  EXPECT_EQ(Query(Target(), "SELECT COUNT(*) FROM DOCUMENT"), "400");
+  EXPECT_EQ(Snapshot(Source()), before);
 }
 
 // Killed without warning at points spread over the run: each time the

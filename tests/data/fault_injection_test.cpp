@@ -151,6 +151,33 @@ TEST_F(FaultInjectionTest, ACommitRefusedForGoodIsRaisedAndTheRowsFollowAtClose)
   EXPECT_EQ(Stored(), 4);
 }
 
+// Locked for good: a full batch tries to commit at every further row; after
+// the third refusal in a row it is given up as lost rows, named with their
+// number, instead of growing for ever. The rows after it start a new batch.
+TEST_F(FaultInjectionTest, ADatabaseLockedForGoodEndsTheBatchAsLostRows) {
+  FaultPlan().Add({TFaultPoint::Commit, TFaultKind::Busy, {}, 0, -1});
+  std::string error;
+  int posted = 0;
+  {
+    TBulkScope scope(Conn, 3);
+    for (int id = 1; id <= 7; ++id) {
+      std::string e;
+      posted += Copy(id, &e);
+      if (!e.empty()) error = e;
+    }
+    EXPECT_THROW(scope.Finish(), EDatabaseError);
+  }
+  // Refused at rows 3, 4 and 5, then once more at the end of the scope.
+  EXPECT_EQ(FaultPlan().Injected(), kMaxRefusedBatchCommits + 1);
+  EXPECT_EQ(LostRows, 5);
+  EXPECT_NE(error.find("5 bereits gespeicherte Datensätze"), std::string::npos) << error;
+  EXPECT_EQ(posted, 6);
+  FaultPlan().Clear();
+  Target.Close();
+  Conn.Close();
+  EXPECT_EQ(Stored(), 2);
+}
+
 // A post-error handler that always answers "retry" is stopped after the cap.
 TEST_F(FaultInjectionTest, RetriesOfAFailingPostAreCapped) {
   FaultPlan().Add({TFaultPoint::Step, TFaultKind::Busy, "INSERT", 0, -1});
