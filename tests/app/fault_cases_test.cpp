@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -113,6 +114,38 @@ TEST_F(FaultCases, ATargetLockedForAWhileOnlyDelaysTheRun) {
   EXPECT_EQ(child->Wait(), 0) << child->Err();
   EXPECT_EQ(Query(Target(), "PRAGMA integrity_check"), "ok");
   EXPECT_EQ(Query(Target(), "SELECT COUNT(*) FROM FTIWID"), "300000");
+}
+
+// The target's file system turns read-only in the middle of the FTIWID copy
+// (as after an I/O error the kernel remounts it): the run fails, the log that
+// cannot be written lands whole on stderr, the earlier log stays, and once
+// the file system is back the target is consistent with every row committed
+// before the fault.
+TEST_F(FaultCases, ATargetTurningReadOnlyEndsTheRunWithTheLogOnStderr) {
+  MakeBigArchives();
+  const auto before = Snapshot(Source());
+  test::WriteFile(Log(), "the log of an earlier run\r\n");
+  auto options = Options();
+  const std::string trigger = FDir / "read-only-now";
+  options.Env["LD_PRELOAD"] = DK_READONLY_PRELOAD;
+  options.Env["DK_READONLY_DIR"] = fs::canonical(FDir / "out").string();
+  options.Env["DK_READONLY_TRIGGER"] = trigger;
+  // The preloaded library comes before the sanitizer runtime of a sanitizer build.
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  options.Env["ASAN_OPTIONS"] =
+      std::string(asan && *asan ? std::string(asan) + ":" : "") + "verify_asan_link_order=0";
+  auto child = StartAtFtiwid(options);
+  test::WriteFile(trigger, "");
+  EXPECT_EQ(child->Wait(), 3) << child->Err();  // the status of a log that could not be written
+  EXPECT_EQ(test::ReadFile(Log()), "the log of an earlier run\r\n");
+  const std::string err = child->Err();
+  EXPECT_NE(err.find("\"" + Log() + "\" kann nicht geschrieben werden"), std::string::npos) << err;
+  EXPECT_NE(err.find(kBanner), std::string::npos) << err;
+  EXPECT_NE(err.find("Daten übernehmen, Tabelle: FTIWID"), std::string::npos) << err;
+  ExpectConsistentAndUnconverted();
+  EXPECT_EQ(Query(Target(), "SELECT COUNT(*) FROM DOCUMENT"), "400");
+  EXPECT_EQ(Query(Target(), "SELECT COUNT(*) FROM FTIWORD"), "1000");
+  EXPECT_EQ(Snapshot(Source()), before);
 }
 
 // Another program keeps reading the target and never lets go: the run does
