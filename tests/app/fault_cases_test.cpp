@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "arcport5_sandbox.h"
+#include "sys/text.h"
 
 namespace dk {
 namespace {
@@ -148,6 +149,28 @@ TEST_F(FaultCases, ATargetTurningReadOnlyEndsTheRunWithTheLogOnStderr) {
   EXPECT_EQ(Snapshot(Source()), before);
 }
 
+// A legacy table vanishes after the run counted it and before its copy (a
+// share that went away, a restore in progress): the run names the file and
+// fails, keeping the tables it copied.
+TEST_F(FaultCases, ASourceTableVanishingDuringTheRunIsNamed) {
+  MakeBigArchives();
+  std::vector<fs::path> ftiwid;
+  for (const auto& e : fs::directory_iterator(Source()))
+    if (AsciiLower(e.path().stem().string()) == "ftiwid") ftiwid.push_back(e.path());
+  ASSERT_FALSE(ftiwid.empty());
+  auto child = StartAt("Daten übernehmen, Tabelle DOCUMENT", Target(), Options());
+  for (const fs::path& file : ftiwid) fs::remove(file);
+  EXPECT_EQ(child->Wait(), 1) << child->Err();
+  const std::string log = test::ReadFile(Log());
+  EXPECT_NE(log.find(kBanner), std::string::npos) << log;
+  EXPECT_NE(log.find("Tabelle \"FTIWID\" nicht gefunden (keine Datei FTIWID.DB)"),
+            std::string::npos)
+      << log;
+  ExpectConsistentAndUnconverted();
+  EXPECT_EQ(Query(Target(), "SELECT COUNT(*) FROM DOCUMENT"), "400");
+  EXPECT_EQ(Query(Target(), "SELECT COUNT(*) FROM FTIWORD"), "1000");
+}
+
 // Another program keeps reading the target and never lets go: the run does
 // not wait for ever. Through a settings file with a short command time-out
 // (the default waits 30 seconds per attempt), it ends as failed, names the
@@ -156,9 +179,8 @@ TEST_F(FaultCases, ATargetLockedForGoodEndsTheRunAndNamesTheFile) {
   MakeBigArchives();
   const auto before = Snapshot(Source());
   const std::string settings = FDir / "out/archiv6.dkcs";
-  test::WriteFile(settings,
-                  "[AdoConnection]\r\nConnectionString=Provider=SQLite;Data Source=" + Target() +
-                      "\r\nCommandTimeOut=1\r\n");
+  test::WriteFile(settings, "[AdoConnection]\r\nConnectionString=Provider=SQLite;Data Source=" +
+                                Target() + "\r\nCommandTimeOut=1\r\n");
   auto child = StartAt("Daten übernehmen, Tabelle: DOCVERS", settings, Options());
   sqlite3* reader = nullptr;
   ASSERT_EQ(sqlite3_open_v2(Target().c_str(), &reader, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
@@ -172,8 +194,9 @@ TEST_F(FaultCases, ATargetLockedForGoodEndsTheRunAndNamesTheFile) {
   EXPECT_EQ(status, 1) << child->Err();
   const std::string log = test::ReadFile(Log());
   EXPECT_NE(log.find(kBanner), std::string::npos) << log;
-  EXPECT_NE(log.find("Die Zieldatenbank \"" + settings + "\" ist von einem anderen Programm gesperrt."),
-            std::string::npos)
+  EXPECT_NE(
+      log.find("Die Zieldatenbank \"" + settings + "\" ist von einem anderen Programm gesperrt."),
+      std::string::npos)
       << log;
   ExpectConsistentAndUnconverted();
   EXPECT_EQ(Query(Target(), "SELECT COUNT(*) FROM DOCUMENT"), "400");
