@@ -14,7 +14,6 @@
 #include <thread>
 
 #include "arcport5_sandbox.h"
-#include "sys/text.h"
 
 namespace dk {
 namespace {
@@ -147,28 +146,6 @@ TEST_F(FaultCases, ATargetTurningReadOnlyEndsTheRunWithTheLogOnStderr) {
   EXPECT_EQ(Query(Target(), "SELECT COUNT(*) FROM DOCUMENT"), "400");
   EXPECT_EQ(Query(Target(), "SELECT COUNT(*) FROM FTIWORD"), "1000");
   EXPECT_EQ(Snapshot(Source()), before);
-}
-
-// A legacy table vanishes after the run counted it and before its copy (a
-// share that went away, a restore in progress): the run names the file and
-// fails, keeping the tables it copied.
-TEST_F(FaultCases, ASourceTableVanishingDuringTheRunIsNamed) {
-  MakeBigArchives();
-  std::vector<fs::path> ftiwid;
-  for (const auto& e : fs::directory_iterator(Source()))
-    if (AsciiLower(e.path().stem().string()) == "ftiwid") ftiwid.push_back(e.path());
-  ASSERT_FALSE(ftiwid.empty());
-  auto child = StartAt("Daten übernehmen, Tabelle DOCUMENT", Target(), Options());
-  for (const fs::path& file : ftiwid) fs::remove(file);
-  EXPECT_EQ(child->Wait(), 1) << child->Err();
-  const std::string log = test::ReadFile(Log());
-  EXPECT_NE(log.find(kBanner), std::string::npos) << log;
-  EXPECT_NE(log.find("Tabelle \"FTIWID\" nicht gefunden (keine Datei FTIWID.DB)"),
-            std::string::npos)
-      << log;
-  ExpectConsistentAndUnconverted();
-  EXPECT_EQ(Query(Target(), "SELECT COUNT(*) FROM DOCUMENT"), "400");
-  EXPECT_EQ(Query(Target(), "SELECT COUNT(*) FROM FTIWORD"), "1000");
 }
 
 // Another program keeps reading the target and never lets go: the run does
