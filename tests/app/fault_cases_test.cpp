@@ -39,6 +39,20 @@ class FaultCases : public test::TArcport5Sandbox {
     return child;
   }
 
+  // Another program's read transaction on the target: it holds back every
+  // commit until it ends (COMMIT, then sqlite3_close).
+  sqlite3* HoldReadLock() {
+    sqlite3* reader = nullptr;
+    if (sqlite3_open_v2(Target().c_str(), &reader, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK ||
+        sqlite3_busy_timeout(reader, 10000) != SQLITE_OK ||
+        sqlite3_exec(reader, "BEGIN; SELECT COUNT(*) FROM DOCUMENT;", nullptr, nullptr, nullptr) !=
+            SQLITE_OK) {
+      sqlite3_close(reader);
+      return nullptr;
+    }
+    return reader;
+  }
+
   void ExpectConsistentAndUnconverted() {
     EXPECT_EQ(Query(Target(), "PRAGMA integrity_check"), "ok");
     EXPECT_EQ(Query(Target(), "SELECT COUNT(*) FROM DBOPTION WHERE OPTNAME='Converted'"), "0");
@@ -102,12 +116,8 @@ TEST_F(FaultCases, ASourceTableCutDuringTheRunIsNamedAndTheCopiedRowsStay) {
 TEST_F(FaultCases, ATargetLockedForAWhileOnlyDelaysTheRun) {
   MakeBigArchives();
   auto child = StartAtFtiwid(Options());
-  sqlite3* reader = nullptr;
-  ASSERT_EQ(sqlite3_open_v2(Target().c_str(), &reader, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-  sqlite3_busy_timeout(reader, 10000);
-  ASSERT_EQ(
-      sqlite3_exec(reader, "BEGIN; SELECT COUNT(*) FROM DOCUMENT;", nullptr, nullptr, nullptr),
-      SQLITE_OK);
+  sqlite3* reader = HoldReadLock();
+  ASSERT_NE(reader, nullptr);
   std::this_thread::sleep_for(std::chrono::milliseconds(2500));
   sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr);
   sqlite3_close(reader);
@@ -159,12 +169,8 @@ TEST_F(FaultCases, ATargetLockedForGoodEndsTheRunAndNamesTheFile) {
   test::WriteFile(settings, "[AdoConnection]\r\nConnectionString=Provider=SQLite;Data Source=" +
                                 Target() + "\r\nCommandTimeOut=1\r\n");
   auto child = StartAt("Daten übernehmen, Tabelle: DOCVERS", settings, Options());
-  sqlite3* reader = nullptr;
-  ASSERT_EQ(sqlite3_open_v2(Target().c_str(), &reader, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-  sqlite3_busy_timeout(reader, 10000);
-  ASSERT_EQ(
-      sqlite3_exec(reader, "BEGIN; SELECT COUNT(*) FROM DOCUMENT;", nullptr, nullptr, nullptr),
-      SQLITE_OK);
+  sqlite3* reader = HoldReadLock();
+  ASSERT_NE(reader, nullptr);
   const int status = child->Wait();
   sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr);
   sqlite3_close(reader);

@@ -87,53 +87,39 @@ T Next(const char* name) {
 
 extern "C" {
 
-int open(const char* path, int flags, ...) {
-  mode_t mode = 0;
-  if (flags & (O_CREAT | O_TMPFILE)) {
-    va_list args;
-    va_start(args, flags);
-    mode = static_cast<mode_t>(va_arg(args, int));
-    va_end(args);
+// The mode argument follows only when the flags create a file.
+#define DK_MODE_ARG(flags)                         \
+  mode_t mode = 0;                                 \
+  if ((flags) & (O_CREAT | O_TMPFILE)) {           \
+    va_list args;                                  \
+    va_start(args, flags);                         \
+    mode = static_cast<mode_t>(va_arg(args, int)); \
+    va_end(args);                                  \
   }
+
+int open(const char* path, int flags, ...) {
+  DK_MODE_ARG(flags)
   if (Writes(flags) && RefusePath(AT_FDCWD, path)) return -1;
   static auto next = Next<int (*)(const char*, int, ...)>("open");
   return next(path, flags, mode);
 }
 
 int open64(const char* path, int flags, ...) {
-  mode_t mode = 0;
-  if (flags & (O_CREAT | O_TMPFILE)) {
-    va_list args;
-    va_start(args, flags);
-    mode = static_cast<mode_t>(va_arg(args, int));
-    va_end(args);
-  }
+  DK_MODE_ARG(flags)
   if (Writes(flags) && RefusePath(AT_FDCWD, path)) return -1;
   static auto next = Next<int (*)(const char*, int, ...)>("open64");
   return next(path, flags, mode);
 }
 
 int openat(int dirFd, const char* path, int flags, ...) {
-  mode_t mode = 0;
-  if (flags & (O_CREAT | O_TMPFILE)) {
-    va_list args;
-    va_start(args, flags);
-    mode = static_cast<mode_t>(va_arg(args, int));
-    va_end(args);
-  }
+  DK_MODE_ARG(flags)
   if (Writes(flags) && RefusePath(dirFd, path)) return -1;
   static auto next = Next<int (*)(int, const char*, int, ...)>("openat");
   return next(dirFd, path, flags, mode);
 }
 
 int openat64(int dirFd, const char* path, int flags, ...) {
-  mode_t mode = 0;
-  if (flags & (O_CREAT | O_TMPFILE)) {
-    va_list args;
-    va_start(args, flags);
-    mode = static_cast<mode_t>(va_arg(args, int));
-    va_end(args);
-  }
+  DK_MODE_ARG(flags)
   if (Writes(flags) && RefusePath(dirFd, path)) return -1;
   static auto next = Next<int (*)(int, const char*, int, ...)>("openat64");
   return next(dirFd, path, flags, mode);
