@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "arcport5_sandbox.h"
+#include "sys/text.h"
 
 namespace dk {
 namespace {
@@ -51,6 +52,24 @@ class FaultCases : public test::TArcport5Sandbox {
       return nullptr;
     }
     return reader;
+  }
+
+  // Options of a run under the library that injects file system faults.
+  test::TChildOptions PreloadOptions() {
+    auto options = Options();
+    options.Env["LD_PRELOAD"] = DK_FAULT_PRELOAD;
+    // The preloaded library comes before the sanitizer runtime of a sanitizer build.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    options.Env["ASAN_OPTIONS"] =
+        std::string(asan && *asan ? std::string(asan) + ":" : "") + "verify_asan_link_order=0";
+    return options;
+  }
+
+  // The source's file of that name, whatever its case.
+  fs::path SourceFile(const std::string& name) {
+    for (const auto& e : fs::directory_iterator(Source()))
+      if (AsciiLower(e.path().filename().string()) == AsciiLower(name)) return e.path();
+    return {};
   }
 
   void ExpectConsistentAndUnconverted() {
@@ -95,10 +114,7 @@ TEST_F(FaultCases, AFullDiskEndsTheRunAsFailedAndKeepsWhatWasCommitted) {
 // the fault and keeps what it copied.
 TEST_F(FaultCases, ASourceTableCutDuringTheRunIsNamedAndTheCopiedRowsStay) {
   MakeBigArchives();
-  std::string ftiwid;
-  for (const auto& e : fs::directory_iterator(Source()))
-    if (e.path().filename().string() == "FTIWID.DB" || e.path().filename().string() == "ftiwid.db")
-      ftiwid = e.path().string();
+  const std::string ftiwid = SourceFile("FTIWID.DB").string();
   ASSERT_FALSE(ftiwid.empty());
   auto child = StartAtFtiwid(Options());
   fs::resize_file(ftiwid, fs::file_size(ftiwid) / 4);
@@ -135,15 +151,10 @@ TEST_F(FaultCases, ATargetTurningReadOnlyEndsTheRunWithTheLogOnStderr) {
   MakeBigArchives();
   const auto before = Snapshot(Source());
   test::WriteFile(Log(), "the log of an earlier run\r\n");
-  auto options = Options();
+  auto options = PreloadOptions();
   const std::string trigger = FDir / "read-only-now";
-  options.Env["LD_PRELOAD"] = DK_READONLY_PRELOAD;
   options.Env["DK_READONLY_DIR"] = fs::canonical(FDir / "out").string();
   options.Env["DK_READONLY_TRIGGER"] = trigger;
-  // The preloaded library comes before the sanitizer runtime of a sanitizer build.
-  const char* asan = std::getenv("ASAN_OPTIONS");
-  options.Env["ASAN_OPTIONS"] =
-      std::string(asan && *asan ? std::string(asan) + ":" : "") + "verify_asan_link_order=0";
   auto child = StartAtFtiwid(options);
   test::WriteFile(trigger, "");
   EXPECT_EQ(child->Wait(), 3) << child->Err();  // the status of a log that could not be written
@@ -156,6 +167,33 @@ TEST_F(FaultCases, ATargetTurningReadOnlyEndsTheRunWithTheLogOnStderr) {
   EXPECT_EQ(Query(Target(), "SELECT COUNT(*) FROM DOCUMENT"), "400");
   EXPECT_EQ(Query(Target(), "SELECT COUNT(*) FROM FTIWORD"), "1000");
   EXPECT_EQ(Snapshot(Source()), before);
+}
+
+// The FTIWID table vanishes after the run has counted it and before its
+// copy (a share that went away, a restore in progress): the run names the
+// missing file and fails, keeping the tables it copied.
+TEST_F(FaultCases, ASourceTableVanishingDuringTheRunIsNamed) {
+  MakeBigArchives();
+  const fs::path ftiwid = SourceFile("FTIWID.DB");
+  const fs::path documentMemo = SourceFile("DOCUMENT.MB");
+  ASSERT_FALSE(ftiwid.empty());
+  ASSERT_FALSE(documentMemo.empty());
+  auto options = PreloadOptions();
+  // The DOCUMENT memo file is first opened by the copy of DOCUMENT, after the
+  // tables were counted.
+  options.Env["DK_VANISH_ON_OPEN"] = fs::canonical(documentMemo).string();
+  options.Env["DK_VANISH_FILES"] = fs::canonical(ftiwid).string();
+  const auto run = Run({"--exit-status", Source(), Target()}, options);
+  EXPECT_EQ(run.Status, 1) << run.Err;
+  EXPECT_FALSE(fs::exists(ftiwid));
+  const std::string log = test::ReadFile(Log());
+  EXPECT_NE(log.find(kBanner), std::string::npos) << log;
+  EXPECT_NE(log.find("Tabelle \"FTIWID\" nicht gefunden (keine Datei FTIWID.DB)"),
+            std::string::npos)
+      << log;
+  ExpectConsistentAndUnconverted();
+  EXPECT_EQ(Query(Target(), "SELECT COUNT(*) FROM DOCUMENT"), "400");
+  EXPECT_EQ(Query(Target(), "SELECT COUNT(*) FROM FTIWORD"), "1000");
 }
 
 // Another program keeps reading the target and never lets go: the run does

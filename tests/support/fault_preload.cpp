@@ -1,9 +1,17 @@
-// Turns a folder read-only under a running program, as a file system that the
-// kernel remounts read-only after an error does: once the file named by
-// DK_READONLY_TRIGGER exists, every write, truncation, creation, renaming or
-// removal below DK_READONLY_DIR fails with EROFS, also through descriptors
-// opened before. Reading goes on. Loaded with LD_PRELOAD by the fault tests
-// of the conversion; with the variables unset it changes nothing.
+// Faults of the file system under a running program, loaded with LD_PRELOAD
+// by the fault tests of the conversion; with the variables unset it changes
+// nothing.
+//
+// A folder turning read-only, as a file system that the kernel remounts
+// read-only after an error does: once the file named by DK_READONLY_TRIGGER
+// exists, every write, truncation, creation, renaming or removal below
+// DK_READONLY_DIR fails with EROFS, also through descriptors opened before.
+// Reading goes on.
+//
+// Files vanishing at a chosen step, as on a share that goes away: the first
+// time the program opens the file DK_VANISH_ON_OPEN (an absolute path), the
+// files listed in DK_VANISH_FILES (separated by ':') are removed before the
+// open goes on.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,6 +21,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <mutex>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -79,6 +88,31 @@ bool Writes(int flags) {
 }
 
 template <typename T>
+T Next(const char* name);
+
+// Removes the listed files the first time the marker file is opened.
+void WatchOpen(int dirFd, const char* path) {
+  static std::mutex lock;
+  static bool done = false;
+  const char* marker = std::getenv("DK_VANISH_ON_OPEN");
+  const char* files = std::getenv("DK_VANISH_FILES");
+  if (!marker || !*marker || !files || !path) return;
+  if (Absolute(dirFd, path) != marker) return;
+  const std::lock_guard<std::mutex> guard(lock);
+  if (done) return;
+  done = true;
+  static auto removeFile = Next<int (*)(const char*)>("unlink");
+  const std::string list = files;
+  for (size_t start = 0; start <= list.size();) {
+    size_t end = list.find(':', start);
+    if (end == std::string::npos) end = list.size();
+    const std::string file = list.substr(start, end - start);
+    if (!file.empty()) removeFile(file.c_str());
+    start = end + 1;
+  }
+}
+
+template <typename T>
 T Next(const char* name) {
   return reinterpret_cast<T>(::dlsym(RTLD_NEXT, name));
 }
@@ -99,6 +133,7 @@ extern "C" {
 
 int open(const char* path, int flags, ...) {
   DK_MODE_ARG(flags)
+  WatchOpen(AT_FDCWD, path);
   if (Writes(flags) && RefusePath(AT_FDCWD, path)) return -1;
   static auto next = Next<int (*)(const char*, int, ...)>("open");
   return next(path, flags, mode);
@@ -106,6 +141,7 @@ int open(const char* path, int flags, ...) {
 
 int open64(const char* path, int flags, ...) {
   DK_MODE_ARG(flags)
+  WatchOpen(AT_FDCWD, path);
   if (Writes(flags) && RefusePath(AT_FDCWD, path)) return -1;
   static auto next = Next<int (*)(const char*, int, ...)>("open64");
   return next(path, flags, mode);
@@ -113,6 +149,7 @@ int open64(const char* path, int flags, ...) {
 
 int openat(int dirFd, const char* path, int flags, ...) {
   DK_MODE_ARG(flags)
+  WatchOpen(dirFd, path);
   if (Writes(flags) && RefusePath(dirFd, path)) return -1;
   static auto next = Next<int (*)(int, const char*, int, ...)>("openat");
   return next(dirFd, path, flags, mode);
@@ -120,18 +157,21 @@ int openat(int dirFd, const char* path, int flags, ...) {
 
 int openat64(int dirFd, const char* path, int flags, ...) {
   DK_MODE_ARG(flags)
+  WatchOpen(dirFd, path);
   if (Writes(flags) && RefusePath(dirFd, path)) return -1;
   static auto next = Next<int (*)(int, const char*, int, ...)>("openat64");
   return next(dirFd, path, flags, mode);
 }
 
 FILE* fopen(const char* path, const char* mode) {
+  WatchOpen(AT_FDCWD, path);
   if (std::strpbrk(mode, "wa+") && RefusePath(AT_FDCWD, path)) return nullptr;
   static auto next = Next<FILE* (*)(const char*, const char*)>("fopen");
   return next(path, mode);
 }
 
 FILE* fopen64(const char* path, const char* mode) {
+  WatchOpen(AT_FDCWD, path);
   if (std::strpbrk(mode, "wa+") && RefusePath(AT_FDCWD, path)) return nullptr;
   static auto next = Next<FILE* (*)(const char*, const char*)>("fopen64");
   return next(path, mode);
