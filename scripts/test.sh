@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The one test command: installs what is missing, builds the normal and the
-# sanitizer preset and runs every test of both.
+# sanitizer preset and runs every test of both, then the index worker's tests
+# under ThreadSanitizer and a short run of every fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -18,3 +19,7 @@ cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$jobs" --target db_tests
 DK_FTI_STRESS_OPERATIONS=300 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   build/tsan/tests/db/db_tests --gtest_filter='FullTextRetrievalTest.*:UpdateFtiThreadTest.*'
+# Every fuzz target briefly (clang, libFuzzer): the kept regression inputs,
+# then a short run from the seed corpora. Longer runs: scripts/fuzz.sh.
+echo "== fuzz ==" >&2
+bash scripts/fuzz.sh "${DK_FUZZ_SECONDS:-15}"
