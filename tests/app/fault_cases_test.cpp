@@ -10,8 +10,10 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "arcport5_sandbox.h"
 #include "sys/text.h"
@@ -194,6 +196,68 @@ TEST_F(FaultCases, ASourceTableVanishingDuringTheRunIsNamed) {
   ExpectConsistentAndUnconverted();
   EXPECT_EQ(Query(Target(), "SELECT COUNT(*) FROM DOCUMENT"), "400");
   EXPECT_EQ(Query(Target(), "SELECT COUNT(*) FROM FTIWORD"), "1000");
+}
+
+// A damaged legacy table (the archive's own tables, damaged as a failing
+// disk or an aborted copy leaves them): each run fails with the file and the
+// fault in the log, the target consistent and unconverted, the source as it
+// was, and the tables copied before the damaged one kept.
+TEST_F(FaultCases, ADamagedLegacyTableEndsTheRunNamingFileAndFault) {
+  const auto u16 = [](std::string& b, size_t at, uint16_t v) {
+    b[at] = static_cast<char>(v & 0xff);
+    b[at + 1] = static_cast<char>(v >> 8);
+  };
+  const auto headerSize = [](const std::string& b) {
+    return static_cast<size_t>(static_cast<uint8_t>(b[2]) | static_cast<uint8_t>(b[3]) << 8);
+  };
+  const auto blockSize = [](const std::string& b) { return static_cast<size_t>(b[5]) * 1024; };
+  struct TCase {
+    const char* Table;
+    const char* Damage;
+    std::function<void(std::string&)> Apply;
+    const char* Fault;
+    const char* CopiedBefore;  // a table copied before the damaged one
+  };
+  const std::vector<TCase> cases = {
+      {"DOCUMENT", "cut in its first block",
+       [&](std::string& b) { b.resize(headerSize(b) + blockSize(b) / 2); }, "Datei abgeschnitten",
+       nullptr},
+      {"DOCVERS", "record length", [&](std::string& b) { u16(b, 0, 7); },
+       "ungültiger Tabellenkopf: Datensatzlänge 7", "DOCUMENT"},
+      {"TODO", "first block number", [&](std::string& b) { u16(b, 14, 0x7000); },
+       "ungültiger Tabellenkopf: erster/letzter Block", "DOCVERS"},
+      {"DOCPRTCL", "header size", [&](std::string& b) { u16(b, 2, 0xffff); },
+       "ungültiger Tabellenkopf: Kopfgröße 65535", "DOCVERS"},
+      {"FTIWID", "next-block pointer", [&](std::string& b) { u16(b, headerSize(b), 0x7fff); },
+       "Blockkette beschädigt: Block 1 verweist auf Block 32767", "FTIWORD"},
+      {"FTIWID", "data length of a block",
+       [&](std::string& b) { u16(b, headerSize(b) + 4, static_cast<uint16_t>(blockSize(b) * 3)); },
+       "Block 1 beschädigt: ungültige Datenlänge", "FTIWORD"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(std::string(c.Table) + ", " + c.Damage);
+    fs::remove_all(FDir / "v5");
+    fs::remove(Target());
+    fs::remove(Log());
+    MakeArchives();
+    const fs::path table = SourceFile(std::string(c.Table) + ".DB");
+    ASSERT_FALSE(table.empty());
+    std::string bytes = test::ReadFile(table.string());
+    c.Apply(bytes);
+    test::WriteFile(table.string(), bytes);
+    const auto before = Snapshot(Source());
+
+    const auto run = Run({"--exit-status", Source(), Target()});
+    EXPECT_EQ(run.Status, 1) << run.Err;
+    const std::string log = test::ReadFile(Log());
+    EXPECT_NE(log.find(kBanner), std::string::npos) << log;
+    EXPECT_NE(log.find(table.string() + ": " + c.Fault), std::string::npos) << log;
+    ExpectConsistentAndUnconverted();
+    if (c.CopiedBefore) {
+      EXPECT_NE(Query(Target(), std::string("SELECT COUNT(*) FROM ") + c.CopiedBefore), "0");
+    }
+    EXPECT_EQ(Snapshot(Source()), before);
+  }
 }
 
 // Another program keeps reading the target and never lets go: the run does

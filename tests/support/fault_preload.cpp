@@ -21,11 +21,11 @@
 
 #include <atomic>
 #include <cerrno>
-#include <mutex>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 namespace {
