@@ -21,6 +21,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -97,7 +98,12 @@ void WatchOpen(int dirFd, const char* path) {
   const char* marker = std::getenv("DK_VANISH_ON_OPEN");
   const char* files = std::getenv("DK_VANISH_FILES");
   if (!marker || !*marker || !files || !path) return;
-  if (Absolute(dirFd, path) != marker) return;
+  // The marker is compared with the file's real path: the program may reach
+  // it through a link or a path with "." or "..".
+  const std::string opened = Absolute(dirFd, path);
+  char real[PATH_MAX];
+  if (opened != marker && !(::realpath(opened.c_str(), real) && marker == std::string(real)))
+    return;
   const std::lock_guard<std::mutex> guard(lock);
   if (done) return;
   done = true;
