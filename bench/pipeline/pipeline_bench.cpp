@@ -1,6 +1,7 @@
 // The conversion of a big legacy archive, measured.
 //
-//   pipeline_bench [--documents N] [--ftiwid N] [--ftiword N] [--keep]
+//   pipeline_bench [--documents N] [--ftiwid N] [--ftiword N] [--rounds N]
+//                  [--delays MS,MS,...] [--no-drawn]
 //
 // Defaults: 20,000 documents (memos and RTF texts included), 2,000,000 FTIWID
 // rows, 100,000 FTIWORD rows, DOCVERS, TODO and DOCPRTCL in proportion. The
@@ -12,14 +13,22 @@
 // - the rate of the same rows inserted with one prepared statement per table
 //   in one transaction into a fresh database of the same shape (the raw
 //   rate), measured in the same run, and the ratio of the two,
-// - the peak memory (maximum resident set size) after the conversion,
+// - all of that for every flush delay of --delays (default 0 and 20 ms per
+//   fsync/fdatasync, a slow disk or a network file system), each over
+//   --rounds rounds (default 3) alternating conversion and raw load, with the
+//   best ratio and the spread, and the syncs of each side,
+// - the peak memory (maximum resident set size) after the first conversion,
 // - the same conversion again with the terminal view drawing (to /dev/null,
 //   as on a terminal), to show what keeping the display current costs.
+// The delays and the sync counts come from the slow_sync preload library
+// (bench/slowdisk): the program starts itself again with it preloaded.
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -46,6 +55,17 @@ long MaxRssKiB() {
   rusage ru{};
   getrusage(RUSAGE_SELF, &ru);
   return ru.ru_maxrss;
+}
+
+// The syncs the preload library has seen so far; -1 without it.
+long SyncCount() {
+  using TCount = long (*)();
+  static const auto count = reinterpret_cast<TCount>(dlsym(RTLD_DEFAULT, "dk_sync_count"));
+  return count ? count() : -1;
+}
+
+void SetSyncDelay(int ms) {
+  setenv("DK_SYNC_DELAY_MS", std::to_string(ms).c_str(), 1);
 }
 
 void Check(int rc, sqlite3* db, const char* what) {
@@ -157,19 +177,52 @@ TRun Convert(const std::string& source, const std::string& target, bool drawing)
   return run;
 }
 
+struct TRound {
+  double Conversion = 0, Raw = 0;
+  long ConversionSyncs = 0, RawSyncs = 0;
+  double Ratio() const { return Raw / Conversion; }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Without the preload library, start again with it.
+  if (SyncCount() < 0 && !std::getenv("DK_SLOW_SYNC_TRIED")) {
+    setenv("DK_SLOW_SYNC_TRIED", "1", 1);
+    setenv("LD_PRELOAD", DKL_SLOW_SYNC_LIB, 1);
+    execv("/proc/self/exe", argv);
+    std::perror("execv");
+  }
+  if (SyncCount() < 0) std::fprintf(stderr, "slow_sync not loaded: no delays, no sync counts\n");
   long long documents = 20000, ftiwid = 2000000, ftiword = 100000;
-  for (int i = 1; i + 1 < argc; i += 2) {
+  int rounds = 3;
+  bool drawnRun = true;
+  std::vector<int> delays{0, 20};
+  for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    const long long v = std::atoll(argv[i + 1]);
+    if (a == "--no-drawn") {
+      drawnRun = false;
+      continue;
+    }
+    if (i + 1 >= argc) break;
+    const std::string value = argv[++i];
+    const long long v = std::atoll(value.c_str());
     if (a == "--documents")
       documents = v;
     else if (a == "--ftiwid")
       ftiwid = v;
     else if (a == "--ftiword")
       ftiword = v;
+    else if (a == "--rounds")
+      rounds = std::max(1, static_cast<int>(v));
+    else if (a == "--delays") {
+      delays.clear();
+      for (size_t p = 0; p <= value.size();) {
+        const size_t comma = std::min(value.find(',', p), value.size());
+        delays.push_back(std::atoi(value.substr(p, comma - p).c_str()));
+        p = comma + 1;
+      }
+    }
   }
   const char* tmp = std::getenv("TMPDIR");
   const std::string base = std::string(tmp && *tmp ? tmp : "/tmp") + "/dk-pipeline-bench";
@@ -205,19 +258,61 @@ int main(int argc, char** argv) {
   dk::SetBoxAnswerer(std::make_unique<dk::TNonInteractiveAnswerer>(false));
 
   const std::string target = work + "/archiv6.db";
-  const TRun plain = Convert(source, target, false);
-  const long rss = MaxRssKiB();
-  const auto [rawSecs, rows] = RawInserts(target, work + "/raw.db");
-  const TRun drawn = Convert(source, work + "/archiv6-drawn.db", true);
+  long rss = -1;
+  long long rows = 0;
+  TRun stages;
+  std::vector<std::vector<TRound>> results;
+  for (int delay : delays) {
+    SetSyncDelay(delay);
+    std::vector<TRound>& perDelay = results.emplace_back();
+    for (int r = 0; r < rounds; ++r) {
+      TRound round;
+      long syncs = SyncCount();
+      const TRun plain = Convert(source, target, false);
+      round.Conversion = plain.Total;
+      round.ConversionSyncs = SyncCount() - syncs;
+      if (rss < 0) rss = MaxRssKiB();
+      if (delay == delays.front() && (stages.Total == 0 || plain.Total < stages.Total))
+        stages = plain;
+      fs::remove(work + "/raw.db");
+      syncs = SyncCount();
+      const auto [rawSecs, rawRows] = RawInserts(target, work + "/raw.db");
+      round.Raw = rawSecs;
+      round.RawSyncs = SyncCount() - syncs;
+      rows = rawRows;
+      perDelay.push_back(round);
+      std::fprintf(stderr, "%d ms, round %d: conversion %.2f s, raw %.2f s, ratio %.2f\n", delay,
+                   r + 1, round.Conversion, round.Raw, round.Ratio());
+    }
+  }
+  SetSyncDelay(0);
 
-  std::printf("stage times (s):\n");
-  for (const auto& [name, secs] : plain.Stages) std::printf("  %8.3f  %s\n", secs, name.c_str());
+  std::printf("stage times (s), best conversion at %d ms:\n", delays.front());
+  for (const auto& [name, secs] : stages.Stages) std::printf("  %8.3f  %s\n", secs, name.c_str());
   std::printf("rows written:            %lld\n", rows);
-  std::printf("conversion:              %.2f s, %.0f rows/s\n", plain.Total, rows / plain.Total);
-  std::printf("raw prepared inserts:    %.2f s, %.0f rows/s\n", rawSecs, rows / rawSecs);
-  std::printf("ratio conversion/raw:    %.2f\n", (rows / plain.Total) / (rows / rawSecs));
+  for (size_t d = 0; d < delays.size(); ++d) {
+    const std::vector<TRound>& rs = results[d];
+    const auto byConversion = [](const TRound& a, const TRound& b) {
+      return a.Conversion < b.Conversion;
+    };
+    const auto byRaw = [](const TRound& a, const TRound& b) { return a.Raw < b.Raw; };
+    const auto byRatio = [](const TRound& a, const TRound& b) { return a.Ratio() < b.Ratio(); };
+    const TRound& conv = *std::min_element(rs.begin(), rs.end(), byConversion);
+    const TRound& raw = *std::min_element(rs.begin(), rs.end(), byRaw);
+    const auto [lo, hi] = std::minmax_element(rs.begin(), rs.end(), byRatio);
+    std::printf("flush delay %d ms, %d rounds:\n", delays[d], rounds);
+    std::printf("  conversion (best):     %.2f s, %.0f rows/s, %ld syncs\n", conv.Conversion,
+                rows / conv.Conversion, conv.ConversionSyncs);
+    std::printf("  raw inserts (best):    %.2f s, %.0f rows/s, %ld syncs\n", raw.Raw,
+                rows / raw.Raw, raw.RawSyncs);
+    std::printf("  ratio conversion/raw:  %.2f best-of-each, rounds %.2f .. %.2f\n",
+                raw.Raw / conv.Conversion, lo->Ratio(), hi->Ratio());
+  }
   std::printf("peak memory (max RSS):   %.1f MiB\n", rss / 1024.0);
-  std::printf("with the display drawn:  %.2f s (%.2f of the plain run)\n", drawn.Total,
-              drawn.Total / plain.Total);
+  if (drawnRun) {
+    const TRun drawn = Convert(source, work + "/archiv6-drawn.db", true);
+    std::printf("with the display drawn:  %.2f s (%.2f of the best plain run)\n", drawn.Total,
+                drawn.Total / stages.Total);
+  }
   return 0;
 }
