@@ -131,7 +131,12 @@ std::pair<double, long long> RawInserts(const std::string& converted, const std:
 
 struct TRun {
   double Total = 0;
-  std::vector<std::pair<std::string, double>> Stages;
+  struct TStage {
+    std::string Name;
+    double Seconds = 0;
+    long Syncs = 0;
+  };
+  std::vector<TStage> Stages;
 };
 
 TRun Convert(const std::string& source, const std::string& target, bool drawing) {
@@ -149,6 +154,7 @@ TRun Convert(const std::string& source, const std::string& target, bool drawing)
   }
   dk::TFormArcport5Main form(nullptr, {source, target});
   auto stageStart = Clock::now();
+  long stageSyncs = SyncCount();
   const auto start = stageStart;
   std::string stage = "Start";
   form.OnAddLog = [&](const std::string& line) {
@@ -160,9 +166,10 @@ TRun Convert(const std::string& source, const std::string& target, bool drawing)
     for (const char* s : starts) {
       if (line.rfind(s, 0) == 0) {
         const auto now = Clock::now();
-        run.Stages.emplace_back(stage, Seconds(now - stageStart));
+        run.Stages.push_back({stage, Seconds(now - stageStart), SyncCount() - stageSyncs});
         stage = line.substr(0, 48);
         stageStart = now;
+        stageSyncs = SyncCount();
         break;
       }
     }
@@ -170,7 +177,7 @@ TRun Convert(const std::string& source, const std::string& target, bool drawing)
   form.Show();
   app.Run();
   const auto end = Clock::now();
-  run.Stages.emplace_back(stage, Seconds(end - stageStart));
+  run.Stages.push_back({stage, Seconds(end - stageStart), SyncCount() - stageSyncs});
   run.Total = Seconds(end - start);
   app.SetTerminalView(nullptr);
   if (devNull >= 0) close(devNull);
@@ -287,8 +294,9 @@ int main(int argc, char** argv) {
   }
   SetSyncDelay(0);
 
-  std::printf("stage times (s), best conversion at %d ms:\n", delays.front());
-  for (const auto& [name, secs] : stages.Stages) std::printf("  %8.3f  %s\n", secs, name.c_str());
+  std::printf("stage times (s) and syncs, best conversion at %d ms:\n", delays.front());
+  for (const TRun::TStage& s : stages.Stages)
+    std::printf("  %8.3f %5ld  %s\n", s.Seconds, s.Syncs, s.Name.c_str());
   std::printf("rows written:            %lld\n", rows);
   for (size_t d = 0; d < delays.size(); ++d) {
     const std::vector<TRound>& rs = results[d];

@@ -6,31 +6,17 @@ TCopyTransactions::TCopyTransactions(TConnection& connection, const TCopyProgres
                                      const std::string& table, const std::string& countedAs)
     : FConnection(connection), FProgress(progress) {
   if (FProgress.Begin) FProgress.Begin(table, countedAs);
-  Begin();
+  FScope = std::make_unique<TBulkScope>(FConnection, kPolicy);
 }
 
 void TCopyTransactions::RowDone(bool letMessagesThrough) {
   if (FProgress.Step && FProgress.Step(letMessagesThrough)) {
     FScope->Finish();
     if (FProgress.Stop) FProgress.Stop();
+    // The run goes on: the rows after the stop are grouped as before.
+    FScope.reset();
+    FScope = std::make_unique<TBulkScope>(FConnection, kPolicy);
   }
-  if (++FRows % kCheckEveryRows != 0) return;
-  if (std::chrono::steady_clock::now() - FBegun < kBatchTime) return;
-  try {
-    FScope->Finish();
-  } catch (const EDatabaseError&) {
-    // As inside one scope: a commit the database refuses for now (another
-    // program reads the file) leaves the batch open for the next one to
-    // commit; a batch the engine has dropped is lost rows and ends the copy.
-    if (!FConnection.Connected() || !FConnection.Engine().InTransaction()) throw;
-  }
-  Begin();
-}
-
-void TCopyTransactions::Begin() {
-  FScope.reset();
-  FScope = std::make_unique<TBulkScope>(FConnection, kMaxBatchRows);
-  FBegun = std::chrono::steady_clock::now();
 }
 
 void TCopyFailures::Value(const std::string& column, const std::exception& cause) {

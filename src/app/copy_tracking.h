@@ -15,41 +15,35 @@
 
 namespace dk {
 
-// The transactions of one copy. Every commit of a file database waits for
-// the disk (several syncs), so a commit every few thousand rows costs more
-// than the inserts themselves; the size of a batch only decides how much a
-// crash of the whole process could take back. A batch is therefore closed by
-// time, about every two seconds, whatever the rows cost (an FTIWID row a
-// microsecond, a DOCUMENT row with its memos far more). Failures behave as in
-// a single TBulkScope: a failed write undoes only itself, and the rows are
-// committed when the copy ends, also by an exception.
+// The transactions of one copy: one bulk scope over the whole copy. Every
+// commit of a file database waits for the disk (several syncs), and every
+// commit after the first must journal again the index pages the earlier ones
+// wrote; the size of a batch only decides how much a crash of the whole
+// process could take back, and a killed run is reported and redone anyway.
+// A copy therefore commits when it ends, and once a minute while it runs, so
+// that a long copy still lets a reader of the file in now and then. Failures
+// behave as in a single TBulkScope: a failed write undoes only itself, a
+// commit refused for now keeps the batch open, and the rows are committed
+// when the copy ends, also by an exception.
 class TCopyTransactions {
  public:
+  static constexpr TBulkPolicy kPolicy{0, std::chrono::minutes(1)};
+
   // Reports the copy's beginning: `table` is what the status line shows,
   // `countedAs` the legacy table whose row count is its total.
   TCopyTransactions(TConnection& connection, const TCopyProgress& progress,
                     const std::string& table, const std::string& countedAs);
 
-  // After each source row: reports the step; closes the batch when its time
-  // is up. When the run was asked to stop, commits the rows so far and
-  // reports the stop.
+  // After each source row: reports the step. When the run was asked to stop,
+  // commits the rows so far and reports the stop.
   void RowDone(bool letMessagesThrough);
   // Commits the last batch; raises when the commit fails.
   void Finish() { FScope->Finish(); }
 
  private:
-  static constexpr int kCheckEveryRows = 256;
-  static constexpr std::chrono::seconds kBatchTime{2};
-  // The scope's own row limit only caps a batch whose rows come very fast.
-  static constexpr int kMaxBatchRows = 1000000;
-
-  void Begin();
-
   TConnection& FConnection;
   const TCopyProgress& FProgress;
   std::unique_ptr<TBulkScope> FScope;
-  std::chrono::steady_clock::time_point FBegun;
-  long FRows = 0;
 };
 
 // The failures of one copy by kind: a column whose values are not taken

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "app/main_window.h"
+#include "data/bulk_scope.h"
 #include "db/archive.h"
 #include "db/db_fields.h"
 #include "sys/file_paths.h"
@@ -101,6 +102,10 @@ void TFormArcport5Main::MarkRequiredFields() {
 // first (NAMES.itm for MYNAMES), then under the new one.
 void TFormArcport5Main::LoadPickLists() {
   TDkDBFields& fields = *DkArchiveDst->DBFields();
+  // The lists are committed together (every commit waits for the disk); a
+  // list that cannot be stored still fails alone and ends the run, the lists
+  // before it stay.
+  TBulkScope statements(DkArchiveDst->Connection(), kBulkCommitAtEnd);
   for (int i = 0; i < fields.Count(); ++i) {
     TDkDBField& def = fields.Items(i);
     if (!def.HasItemList()) continue;
@@ -133,6 +138,7 @@ void TFormArcport5Main::LoadPickLists() {
     def.SavePickItems();
   }
   fields.SaveAll(DkArchiveDst->Connection());
+  statements.Finish();
   ProgressBar->StepBy(5);
 }
 

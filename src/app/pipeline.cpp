@@ -9,6 +9,7 @@
 #include "app/main_window.h"
 #include "app/stop_signal.h"
 #include "app/target_probe.h"
+#include "data/bulk_scope.h"
 #include "data/errors.h"
 #include "db/appl_database.h"
 #include "db/archive.h"
@@ -227,6 +228,10 @@ void TFormArcport5Main::AddMissingDocumentColumns() {
   TDkArchive& archive = *DkArchiveDst;
   AddLog("nicht-Standard Datenfelder...");
   TConnection& connection = archive.Connection();
+  // The statements are committed together: every commit waits for the disk.
+  // A statement that fails still undoes only itself and ends the run; the
+  // columns added before it stay, as if each had been committed on its own.
+  TBulkScope statements(connection, kBulkCommitAtEnd);
   for (int i = 0; i < BdeQuerySrc->FieldCount(); ++i) {
     const TParadoxField& field = BdeQuerySrc->Fields(i);
     std::string name = AsciiUpper(field.FieldName());
@@ -240,6 +245,7 @@ void TFormArcport5Main::AddMissingDocumentColumns() {
     type = ColumnTypeText(field.DataType(), field.Size(), connection);
     connection.Execute(AlterTableAddText("FLDTEMPL", name, type));
   }
+  statements.Finish();
   ProgressBar->StepBy(5);
   archive.RefreshQueryDoc();
 }

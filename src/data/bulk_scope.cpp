@@ -2,8 +2,12 @@
 
 namespace dk {
 
-TBulkScope::TBulkScope(TConnection& connection, int commitEvery) : FConnection(connection) {
-  FConnection.BeginBulk(commitEvery);
+TBulkScope::TBulkScope(TConnection& connection, int commitEvery)
+    : TBulkScope(connection, TBulkPolicy{commitEvery > 0 ? commitEvery : kDefaultBulkCommitRows}) {}
+
+TBulkScope::TBulkScope(TConnection& connection, const TBulkPolicy& policy)
+    : FConnection(connection) {
+  FConnection.BeginBulk(policy);
 }
 
 TBulkScope::~TBulkScope() {

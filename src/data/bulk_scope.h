@@ -1,8 +1,9 @@
 // Groups the writes of a table copy into transactions.
 //
 // While a scope lives, the writes on its connection (posts of its datasets,
-// Execute, ExecSQL) run inside a transaction that is committed every
-// `commitEvery` rows and when the scope ends, normally or by an exception:
+// Execute, ExecSQL) run inside a transaction that is committed as the policy
+// says (every `commitEvery` rows, or by rows and/or time) and when the scope
+// ends, normally or by an exception:
 // nothing reported as written is left uncommitted or rolled back. A write that
 // fails undoes only itself; every row posted before and after it stays. An
 // explicit BeginTrans inside the scope first commits the rows so far.
@@ -20,6 +21,7 @@ namespace dk {
 class TBulkScope {
  public:
   explicit TBulkScope(TConnection& connection, int commitEvery = kDefaultBulkCommitRows);
+  TBulkScope(TConnection& connection, const TBulkPolicy& policy);
   ~TBulkScope();
   TBulkScope(const TBulkScope&) = delete;
   TBulkScope& operator=(const TBulkScope&) = delete;

@@ -178,6 +178,7 @@ int64_t TConnection::RunWrite(TProviderStatement& statement) {
     FBatchOpen = true;
     FBatchRefusals = 0;
     FBatchRows = 0;
+    FBatchBegun = std::chrono::steady_clock::now();
   }
   bool savepoint = p.InTransaction() && p.FailedStatementAbortsTransaction();
   try {
@@ -216,7 +217,7 @@ int64_t TConnection::RunWrite(TProviderStatement& statement) {
   int64_t rows = statement.RowsAffected();
   statement.Reset();
   ++FChangeCount;
-  if (FBatchOpen && ++FBatchRows >= FBulkCommitEvery) {
+  if (FBatchOpen && BatchDue(++FBatchRows)) {
     try {
       CommitBatch();
     } catch (const EDatabaseError&) {
@@ -262,8 +263,15 @@ void TConnection::CommitBatch() {
   FBatchRefusals = 0;
 }
 
-void TConnection::BeginBulk(int commitEvery) {
-  if (FBulkDepth == 0) FBulkCommitEvery = commitEvery > 0 ? commitEvery : kDefaultBulkCommitRows;
+bool TConnection::BatchDue(int rows) const {
+  constexpr int kCheckTimeEveryRows = 256;
+  if (FBulkPolicy.Rows > 0 && rows >= FBulkPolicy.Rows) return true;
+  return FBulkPolicy.Time.count() > 0 && rows % kCheckTimeEveryRows == 0 &&
+         std::chrono::steady_clock::now() - FBatchBegun >= FBulkPolicy.Time;
+}
+
+void TConnection::BeginBulk(const TBulkPolicy& policy) {
+  if (FBulkDepth == 0) FBulkPolicy = policy;
   ++FBulkDepth;
 }
 

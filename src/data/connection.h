@@ -4,7 +4,7 @@
 // Transactions: outside BeginTrans/CommitTrans every write is committed when
 // it has run, as each statement stands on its own. A TBulkScope (see
 // bulk_scope.h) groups the writes of a table copy into transactions that are
-// committed at the end of the scope and every few thousand rows; a failed
+// committed at the end of the scope and as its TBulkPolicy says; a failed
 // write there undoes only itself. BeginTrans nests: the inner levels are
 // savepoints of the outer transaction.
 //
@@ -15,6 +15,7 @@
 // Closing the connection closes the datasets bound to it.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -54,6 +55,20 @@ constexpr int kDefaultBulkCommitRows = 5000;
 // counts as locked for good and the batch is given up as lost rows instead of
 // growing in memory while the program waits on without end.
 constexpr int kMaxRefusedBatchCommits = 3;
+
+// When a bulk scope commits its open batch before the scope ends: after
+// `Rows` rows, or once `Time` has passed since the batch began, whichever
+// comes first; 0 leaves out a limit of that kind. Every commit of a file
+// database waits for the disk, so the limits only decide how much a crash of
+// the whole process can take back. The time is read every few hundred rows,
+// not per row.
+struct TBulkPolicy {
+  int Rows = kDefaultBulkCommitRows;
+  std::chrono::milliseconds Time{0};
+};
+
+// A scope whose writes are committed only when it ends.
+constexpr TBulkPolicy kBulkCommitAtEnd{0, std::chrono::milliseconds(0)};
 
 class TConnection {
  public:
@@ -130,10 +145,12 @@ class TConnection {
   void OpenProvider(bool create);
   void CheckConnected() const;
 
-  void BeginBulk(int commitEvery);
+  void BeginBulk(const TBulkPolicy& policy);
   // Ends one bulk scope; the outermost commits. Throws when the commit fails.
   void EndBulk();
   void CommitBatch();
+  // Whether the open batch of `rows` rows is to be committed now.
+  bool BatchDue(int rows) const;
 
   std::string FConnectionString;
   std::string FProviderName;
@@ -152,10 +169,11 @@ class TConnection {
   uint64_t FChangeCount = 0;
 
   int FBulkDepth = 0;
-  int FBulkCommitEvery = kDefaultBulkCommitRows;
+  TBulkPolicy FBulkPolicy;
   bool FBatchOpen = false;  // the engine transaction is the bulk scope's batch
   int FBatchRows = 0;
   int FBatchRefusals = 0;  // commits of the open batch refused in a row
+  std::chrono::steady_clock::time_point FBatchBegun;
 };
 
 }  // namespace dk

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "data/query.h"
 #include "data/table.h"
 #include "data_fixture.h"
@@ -70,6 +73,23 @@ TEST_P(BulkScopeTest, CommitsEveryFewRowsAndAtTheEnd) {
     EXPECT_EQ(Visible(), 7);
   }
   EXPECT_EQ(Visible(), 7);
+}
+
+TEST_P(BulkScopeTest, APolicyByTimeCommitsOnlyOnceItsTimeHasPassed) {
+  // No row limit: however many rows, the batch waits for its time; the time
+  // is looked at every 256 rows.
+  TBulkScope scope(Conn, TBulkPolicy{0, std::chrono::seconds(1)});
+  int id = 0;
+  while (id < 300) Copy(++id);
+  EXPECT_EQ(Visible(), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  while (id < 511) Copy(++id);
+  EXPECT_EQ(Visible(), 0);
+  Copy(++id);  // the 256th row of the second count is the next look at the time
+  EXPECT_EQ(Visible(), 512);
+  Copy(++id);
+  scope.Finish();
+  EXPECT_EQ(Visible(), 513);
 }
 
 TEST_P(BulkScopeTest, ScopeLeftByAnExceptionCommitsWhatWasPosted) {
