@@ -31,9 +31,12 @@ TTableCopy CopyOf(TFormArcport5Main& form) {
   progress.Begin = [&form](const std::string& table, const std::string& countedAs) {
     form.BeginTableCopy(table, countedAs);
   };
-  progress.Step = [&form](bool letMessagesThrough) {
+  progress.Step = [&form, rows = 0](bool letMessagesThrough) mutable {
     form.ProgressBar->StepIt();
-    if (letMessagesThrough && Application) Application->ProcessMessages();
+    // Pending messages and the display every few rows, not per row: a
+    // refresh of the display reads the clock, and an FTIWID row costs about
+    // a microsecond. A stop request is looked at with every row.
+    if (letMessagesThrough && Application && ++rows % 64 == 0) Application->ProcessMessages();
     return form.TableRowDone();
   };
   progress.Stop = [&form] { form.CheckStop(); };

@@ -1,12 +1,14 @@
 #include "sys/api_tools.h"
 
 #include <dirent.h>
+#include <pthread.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
-#include <uuid/uuid.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <system_error>
 #include <vector>
 
 #include "sys/text.h"
@@ -248,12 +251,66 @@ std::string GetTempFile() {
   return tmpl;
 }
 
+namespace {
+
+// Bumped in the child of every fork: a child must not hand out the random
+// bytes its parent still holds, or both would make the same GUIDs.
+std::atomic<unsigned> gForkGeneration{0};
+
+void AfterForkInChild() {
+  gForkGeneration.fetch_add(1, std::memory_order_relaxed);
+}
+
+// Random bytes from the kernel, fetched 4 KiB at a time: a table copy makes
+// a GUID per row, and one system call per GUID costs more than the rest of
+// it. Each thread has its own buffer; bytes handed out are wiped from it.
+void RandomBytes(unsigned char* out, size_t n) {
+  static const int registered = pthread_atfork(nullptr, nullptr, AfterForkInChild);
+  (void)registered;
+  struct TBuffer {
+    unsigned char Bytes[4096];
+    size_t Used = sizeof(Bytes);
+    unsigned Generation = 0;
+  };
+  thread_local TBuffer buffer;
+  const unsigned generation = gForkGeneration.load(std::memory_order_relaxed);
+  if (buffer.Used + n > sizeof(buffer.Bytes) || buffer.Generation != generation) {
+    size_t filled = 0;
+    while (filled < sizeof(buffer.Bytes)) {
+      const ssize_t got = getrandom(buffer.Bytes + filled, sizeof(buffer.Bytes) - filled, 0);
+      if (got < 0) {
+        if (errno == EINTR) continue;
+        throw std::system_error(errno, std::generic_category(), "getrandom");
+      }
+      filled += static_cast<size_t>(got);
+    }
+    buffer.Used = 0;
+    buffer.Generation = generation;
+  }
+  std::memcpy(out, buffer.Bytes + buffer.Used, n);
+  std::memset(buffer.Bytes + buffer.Used, 0, n);
+  buffer.Used += n;
+}
+
+}  // namespace
+
 std::string NewGuidText() {
-  uuid_t id;
-  uuid_generate(id);
-  char text[37];
-  uuid_unparse_upper(id, text);
-  return "{" + std::string(text) + "}";
+  unsigned char bytes[16];
+  RandomBytes(bytes, sizeof(bytes));
+  bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);  // version 4: random
+  bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);  // the standard variant
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  // "{" 8-4-4-4-12 "}"; the dashes stand where the filler puts them.
+  std::string text(38, '-');
+  text.front() = '{';
+  text.back() = '}';
+  size_t pos = 1;
+  for (int i = 0; i < 16; ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) ++pos;
+    text[pos++] = kHex[bytes[i] >> 4];
+    text[pos++] = kHex[bytes[i] & 0x0F];
+  }
+  return text;
 }
 
 void ListFiles(const std::string& directory, const std::string& masks, bool withPath,

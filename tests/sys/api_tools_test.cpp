@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/vfs.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -116,17 +117,40 @@ TEST(ApiTools, ComputerNameGuidAndPlatformTests) {
   const std::string name = GetComputerNameText();
   EXPECT_LE(name.size(), 15u);
   EXPECT_EQ(name.find('.'), std::string::npos);
+  // Random GUIDs (version 4, the standard variant), none twice, also across
+  // the refills of the random buffer.
   std::set<std::string> guids;
-  for (int i = 0; i < 3; ++i) {
+  const std::regex form(
+      R"(\{[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}\})");
+  for (int i = 0; i < 1000; ++i) {
     const std::string g = NewGuidText();
-    EXPECT_TRUE(std::regex_match(
-        g, std::regex(R"(\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\})")))
-        << g;
+    EXPECT_TRUE(std::regex_match(g, form)) << g;
     guids.insert(g);
   }
-  EXPECT_EQ(guids.size(), 3u);
+  EXPECT_EQ(guids.size(), 1000u);
   EXPECT_TRUE(IsWinNTPlatform());
   EXPECT_FALSE(HasComCtl6());
+}
+
+TEST(ApiTools, AForkedChildMakesGuidsOfItsOwn) {
+  NewGuidText();  // the parent holds random bytes now
+  int pipeFds[2];
+  ASSERT_EQ(pipe(pipeFds), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const std::string g = NewGuidText();
+    const ssize_t written = write(pipeFds[1], g.data(), g.size());
+    _exit(written == static_cast<ssize_t>(g.size()) ? 0 : 1);
+  }
+  close(pipeFds[1]);
+  std::string fromChild(38, '\0');
+  EXPECT_EQ(read(pipeFds[0], fromChild.data(), fromChild.size()), 38);
+  close(pipeFds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(fromChild, NewGuidText());
 }
 
 TEST(ApiTools, TempDirAndTempFile) {
