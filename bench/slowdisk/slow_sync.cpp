@@ -7,7 +7,8 @@
 // file system that takes that long to confirm a flush. The variable is read
 // at every call, so a program may change it between the parts it measures.
 // The syncs are counted; with DK_SYNC_REPORT=1 the count goes to stderr at
-// exit, and a program that finds dk_sync_count (dlsym) reads it as it runs.
+// exit (when there was any), and a program that finds dk_sync_count (dlsym)
+// reads it as it runs.
 #include <dlfcn.h>
 #include <errno.h>
 #include <time.h>
@@ -47,8 +48,10 @@ int Sync(TSyncFn real, int fd) {
 
 struct TReport {
   ~TReport() {
+    // A process that never flushed says nothing: the helpers a program starts
+    // inherit the preload and would fill the output with zeros.
     const char* text = std::getenv("DK_SYNC_REPORT");
-    if (text && *text && *text != '0')
+    if (text && *text && *text != '0' && gSyncs.load(std::memory_order_relaxed) > 0)
       std::fprintf(stderr, "syncs: %ld\n", gSyncs.load(std::memory_order_relaxed));
   }
 } gReport;
