@@ -15,19 +15,21 @@
 
 namespace dk {
 
-// The transactions of one copy: one bulk scope over the whole copy. Every
-// commit of a file database waits for the disk (several syncs), and every
-// commit after the first must journal again the index pages the earlier ones
-// wrote; the size of a batch only decides how much a crash of the whole
+// The transactions of one copy: one bulk scope over the whole copy, committed
+// when the copy ends. Every commit of a file database waits for the disk
+// (several syncs), and after a commit every index page the copy touches again
+// must first be saved to the rollback journal, synced before the page cache
+// may spill: a large table committed in slices (once a minute, say) copies
+// several times slower once its indexes outgrow the cache, with the syncs
+// growing with the table. Inside one transaction the new pages need no
+// journal. The size of a batch only decides how much a crash of the whole
 // process could take back, and a killed run is reported and redone anyway.
-// A copy therefore commits when it ends, and once a minute while it runs, so
-// that a long copy still lets a reader of the file in now and then. Failures
-// behave as in a single TBulkScope: a failed write undoes only itself, a
-// commit refused for now keeps the batch open, and the rows are committed
-// when the copy ends, also by an exception.
+// Failures behave as in a single TBulkScope: a failed write undoes only
+// itself, a commit refused for now keeps the batch open, and the rows are
+// committed when the copy ends, also by an exception.
 class TCopyTransactions {
  public:
-  static constexpr TBulkPolicy kPolicy{0, std::chrono::minutes(1)};
+  static constexpr TBulkPolicy kPolicy = kBulkCommitAtEnd;
 
   // Reports the copy's beginning: `table` is what the status line shows,
   // `countedAs` the legacy table whose row count is its total.
