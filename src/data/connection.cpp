@@ -217,7 +217,11 @@ int64_t TConnection::RunWrite(TProviderStatement& statement) {
   int64_t rows = statement.RowsAffected();
   statement.Reset();
   ++FChangeCount;
-  if (FBatchOpen && BatchDue(++FBatchRows)) {
+  // A write that found the file held by a reader is a commit held up: it is
+  // tried now rather than at the end of a long batch, whose pages meanwhile
+  // stay in memory. Refused often enough in a row, the batch is given up.
+  const bool blocked = FBatchOpen && FProvider->TakeWriteBlocked();
+  if (FBatchOpen && (BatchDue(++FBatchRows) || blocked)) {
     try {
       CommitBatch();
     } catch (const EDatabaseError&) {

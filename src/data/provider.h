@@ -126,6 +126,12 @@ class TProvider {
   // keep the others (a server engine); false when the engine undoes only the
   // failing statement (SQLite).
   virtual bool FailedStatementAbortsTransaction() const = 0;
+  // True (once, then false until it happens again) when a write inside the
+  // open transaction found the database held by another connection: the
+  // engine could not move changed pages out of memory while another
+  // connection reads, so the transaction keeps them in memory and cannot be
+  // committed before that reader lets go. The write itself has succeeded.
+  virtual bool TakeWriteBlocked() { return false; }
   // The value the engine gave the engine-numbered column (or the hidden row
   // identity) of the row inserted last on this connection.
   virtual int64_t LastInsertId() = 0;

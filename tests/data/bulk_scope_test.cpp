@@ -128,5 +128,51 @@ TEST_P(BulkScopeTest, ClosingTheConnectionCommitsAPendingBatch) {
   EXPECT_EQ(Visible(), 2);
 }
 
+// Another program reads the file while a batch grows past the engine's page
+// cache. Writing changed pages to the file must wait for that reader; waiting
+// the command time-out for every further page would stall the copy for hours.
+// The batch's commit is tried at once instead, and refused often enough in a
+// row, the batch is given up as lost rows: after a few time-outs, not one per
+// page.
+TEST_P(BulkScopeTest, ABatchHeldUpByAReaderIsGivenUpAfterAFewRefusedCommits) {
+  if (!Can().ReadersHoldBackWriters) GTEST_SKIP() << "readers do not hold back writers here";
+  Conn.Execute("CREATE TABLE R (A INTEGER PRIMARY KEY)");
+  Conn.BeginTrans();
+  for (int i = 0; i < 500; ++i) Conn.Execute("INSERT INTO R VALUES (" + std::to_string(i) + ")");
+  Conn.CommitTrans();
+  TQuery reader;
+  reader.SetConnection(Other.get());
+  reader.SetSQLText("SELECT A FROM R ORDER BY A");
+  reader.Open();
+  ASSERT_EQ(reader.MoveBy(99), 99);  // stands in a long result: holds a read lock
+
+  TConnection impatient;
+  impatient.SetConnectionString(Ctx().ConnectionString(FDir));
+  impatient.SetCommandTimeout(1);
+  impatient.Open();
+  impatient.Execute("PRAGMA cache_size=20");
+  const std::string text(1000, 'x');
+  int written = 0;
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    TBulkScope scope(impatient, kBulkCommitAtEnd);
+    for (; written < 20000; ++written)
+      impatient.Execute("INSERT INTO T (ID, V) VALUES (" + std::to_string(written + 1) + ", '" +
+                        text + "')");
+    FAIL() << "the batch outgrew the page cache without being given up";
+  } catch (const EBatchLost& e) {
+    EXPECT_GT(e.LostRows(), 0);
+  }
+  const auto seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(seconds, 20.0) << written << " rows written";
+  EXPECT_FALSE(impatient.InTransaction());
+  reader.Close();
+  EXPECT_EQ(Visible(), 0);
+  // Once the reader has let go, the connection writes again.
+  EXPECT_EQ(impatient.Execute("INSERT INTO T (ID, V) VALUES (1, 'a')"), 1);
+  EXPECT_EQ(Visible(), 1);
+}
+
 }  // namespace
 }  // namespace dk::test

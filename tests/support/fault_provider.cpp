@@ -96,6 +96,7 @@ class TFaultProvider : public TProvider {
     FInner->RollbackToSavepoint(name);
   }
   bool InTransaction() const override { return !FLost && FInner && FInner->InTransaction(); }
+  bool TakeWriteBlocked() override { return FInner && FInner->TakeWriteBlocked(); }
   bool FailedStatementAbortsTransaction() const override {
     return FaultPlan().ServerLike() || (FInner && FInner->FailedStatementAbortsTransaction());
   }

@@ -5,11 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "data/errors.h"
 #include "data/parameters.h"
@@ -443,7 +445,10 @@ class TSqliteProvider : public TProvider {
     return nullptr;
   }
 
-  void BeginTransaction() override { Exec("BEGIN IMMEDIATE"); }
+  void BeginTransaction() override {
+    FWriteBlocked = false;
+    Exec("BEGIN IMMEDIATE");
+  }
   void Commit() override { Exec("COMMIT"); }
   void Rollback() override {
     // The engine may have rolled back by itself after an I/O or memory
@@ -459,6 +464,7 @@ class TSqliteProvider : public TProvider {
   }
   bool InTransaction() const override { return FDb && !sqlite3_get_autocommit(FDb); }
   bool FailedStatementAbortsTransaction() const override { return false; }
+  bool TakeWriteBlocked() override { return std::exchange(FWriteBlocked, false); }
   int64_t LastInsertId() override { return FDb ? sqlite3_last_insert_rowid(FDb) : 0; }
 
   std::vector<std::string> TableNames(bool systemTables) override {
@@ -583,8 +589,42 @@ class TSqliteProvider : public TProvider {
     FDb = db;
     sqlite3_extended_result_codes(FDb, 1);
     // A locked database is waited for as long as a command may take.
-    int timeout = options.CommandTimeout > 0 ? options.CommandTimeout : 3600;
-    sqlite3_busy_timeout(FDb, timeout > INT_MAX / 1000 ? INT_MAX : timeout * 1000);
+    const int timeout = options.CommandTimeout > 0 ? options.CommandTimeout : 3600;
+    SetBusyTimeout(timeout > INT_MAX / 1000 ? INT_MAX : timeout * 1000);
+  }
+
+  // Waits for a locked database up to `ms` milliseconds per statement, as
+  // sqlite3_busy_timeout does, with one exception: inside an open
+  // transaction the only wait is the engine's try to write changed pages to
+  // the file before the commit (its page cache is full) while another
+  // connection reads. Waiting there would cost the whole time-out for every
+  // further page; the engine keeps the pages in memory instead, and the
+  // connection learns through TakeWriteBlocked that its commit is held up.
+  // A COMMIT and a BEGIN run outside the transaction and wait as usual.
+  void SetBusyTimeout(int ms) {
+    FBusyTimeoutMs = ms;
+    sqlite3_busy_handler(FDb, &TSqliteProvider::OnBusy, this);
+  }
+
+  static int OnBusy(void* self, int count) {
+    auto* p = static_cast<TSqliteProvider*>(self);
+    // Holding the write lock inside a transaction, the engine waits only to
+    // spill pages (during COMMIT the connection counts as outside again).
+    if (!sqlite3_get_autocommit(p->FDb) && sqlite3_txn_state(p->FDb, nullptr) == SQLITE_TXN_WRITE) {
+      p->FWriteBlocked = true;
+      return 0;
+    }
+    // The pauses of sqlite3_busy_timeout: short at first, then 100 ms each.
+    static constexpr int kDelays[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50, 100};
+    constexpr int kSteps = static_cast<int>(sizeof kDelays / sizeof kDelays[0]);
+    long long waited = 0;
+    for (int i = 0; i < count && i < kSteps; ++i) waited += kDelays[i];
+    if (count > kSteps) waited += static_cast<long long>(count - kSteps) * kDelays[kSteps - 1];
+    if (waited >= p->FBusyTimeoutMs) return 0;
+    const long long delay = std::min<long long>(
+        count < kSteps ? kDelays[count] : kDelays[kSteps - 1], p->FBusyTimeoutMs - waited);
+    sqlite3_sleep(static_cast<int>(delay));
+    return 1;
   }
 
   // "Journal Mode=WAL" (or DELETE, TRUNCATE, PERSIST) in the connection
@@ -619,7 +659,7 @@ class TSqliteProvider : public TProvider {
       Close();
       throw EDatabaseError("Ungültiger Wert für \"Busy Timeout\": " + text);
     }
-    sqlite3_busy_timeout(FDb, static_cast<int>(ms));
+    SetBusyTimeout(static_cast<int>(ms));
   }
 
   void CheckOpen() const {
@@ -633,6 +673,8 @@ class TSqliteProvider : public TProvider {
   }
 
   sqlite3* FDb = nullptr;
+  int FBusyTimeoutMs = 0;
+  bool FWriteBlocked = false;
 };
 
 }  // namespace
