@@ -24,12 +24,16 @@ namespace dk {
 // growing with the table. Inside one transaction the new pages need no
 // journal. The size of a batch only decides how much a crash of the whole
 // process could take back, and a killed run is reported and redone anyway.
+// The engine may keep up to 64 MiB of pages meanwhile: FTIWID's DOCID index
+// takes its rows in no order, and with the engine's usual 2 MB each of them
+// lands on a page that was written out and must be read back (twice the time
+// for the large table). The memory is given back when the copy ends.
 // Failures behave as in a single TBulkScope: a failed write undoes only
 // itself, a commit refused for now keeps the batch open, and the rows are
 // committed when the copy ends, also by an exception.
 class TCopyTransactions {
  public:
-  static constexpr TBulkPolicy kPolicy = kBulkCommitAtEnd;
+  static constexpr TBulkPolicy kPolicy{0, std::chrono::milliseconds(0), size_t{64} << 20};
 
   // Reports the copy's beginning: `table` is what the status line shows,
   // `countedAs` the legacy table whose row count is its total.

@@ -59,6 +59,32 @@ TFieldType PrepareRtfStatement(TQuery& statement, TQuery& target, bool intoDocBl
   }
 }
 
+// The target's primary key of the large tables whose key comes from the legacy
+// rows. Their rows are read in that order: the target's key then grows at its
+// end instead of each row landing on a page of its own, which loads a large
+// table much faster. The order of rows is not kept in the target (every
+// table has a key, no row number is shown); only DOCPRTCL numbers its entries
+// in the order they come, so it and the smaller tables keep the legacy order.
+const char* TargetKeyOrder(const std::string& tableName) {
+  static constexpr std::pair<const char*, const char*> kKeyOrdered[] = {
+      {"FTIWORD", "WORDID"},
+      {"FTIWID", "WORDID, DOCID"},
+  };
+  for (const auto& [table, key] : kKeyOrdered)
+    if (SameText(tableName, table)) return key;
+  return nullptr;
+}
+
+// True when the legacy table has every field of `key` ("A, B").
+bool HasKeyFields(const TParadoxQuery& source, std::string_view key) {
+  for (size_t start = 0; start <= key.size();) {
+    const size_t comma = std::min(key.find(',', start), key.size());
+    if (!source.FindField(Trim(key.substr(start, comma - start)))) return false;
+    start = comma + 1;
+  }
+  return true;
+}
+
 }  // namespace
 
 int CountLegacyRows(const std::string& sourceDir, const std::string& tableName) {
@@ -94,6 +120,13 @@ void TTableCopy::OpenBoth(const std::string& sql) {
 int TTableCopy::CopyTable(const std::string& tableName) {
   Log("Daten übernehmen, Tabelle: " + tableName);
   OpenBoth("SELECT * FROM " + tableName);
+  // A legacy table without the key's fields is copied as it stands, each row
+  // failing on its own as it would.
+  if (const char* key = TargetKeyOrder(tableName); key && HasKeyFields(FSource, key)) {
+    FSource.Close();
+    FSource.SetSQL("SELECT * FROM " + tableName + " ORDER BY " + key);
+    FSource.Open();
+  }
 
   // A TODO row always gets a GUID of its own; a target without the optional
   // TODOGUID column takes the rows without one rather than refusing them all.

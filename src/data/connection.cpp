@@ -113,6 +113,7 @@ void TConnection::Close() {
   FTransLevel = 0;
   FBatchOpen = false;
   FBatchRows = 0;
+  FPageCacheRaised = false;
   provider->Close();
   if (failure) std::rethrow_exception(failure);
 }
@@ -265,6 +266,7 @@ void TConnection::CommitBatch() {
   FBatchOpen = false;
   FBatchRows = 0;
   FBatchRefusals = 0;
+  LowerPageCache();
 }
 
 bool TConnection::BatchDue(int rows) const {
@@ -275,13 +277,27 @@ bool TConnection::BatchDue(int rows) const {
 }
 
 void TConnection::BeginBulk(const TBulkPolicy& policy) {
-  if (FBulkDepth == 0) FBulkPolicy = policy;
+  if (FBulkDepth == 0) {
+    FBulkPolicy = policy;
+    if (policy.PageCache > 0 && Connected()) {
+      FProvider->SetPageCacheLimit(policy.PageCache);
+      FPageCacheRaised = true;
+    }
+  }
   ++FBulkDepth;
 }
 
 void TConnection::EndBulk() {
   if (FBulkDepth > 0) --FBulkDepth;
   if (FBulkDepth == 0 && FBatchOpen && FTransLevel == 0 && Connected()) CommitBatch();
+  LowerPageCache();
+}
+
+void TConnection::LowerPageCache() {
+  // A batch whose commit was refused keeps its pages until it is committed.
+  if (!FPageCacheRaised || FBulkDepth > 0 || FBatchOpen || !Connected()) return;
+  FPageCacheRaised = false;
+  FProvider->SetPageCacheLimit(0);
 }
 
 int TConnection::BeginTrans() {

@@ -61,10 +61,14 @@ constexpr int kMaxRefusedBatchCommits = 3;
 // comes first; 0 leaves out a limit of that kind. Every commit of a file
 // database waits for the disk, so the limits only decide how much a crash of
 // the whole process can take back. The time is read every few hundred rows,
-// not per row.
+// not per row. `PageCache` lets the engine keep that many bytes of the
+// database's pages in memory while the outermost scope lives (0: its own
+// limit): a large load into tables with several indexes otherwise writes and
+// reads back the same pages again and again.
 struct TBulkPolicy {
   int Rows = kDefaultBulkCommitRows;
   std::chrono::milliseconds Time{0};
+  size_t PageCache = 0;
 };
 
 // A scope whose writes are committed only when it ends.
@@ -149,6 +153,8 @@ class TConnection {
   // Ends one bulk scope; the outermost commits. Throws when the commit fails.
   void EndBulk();
   void CommitBatch();
+  // Returns the engine to its own page cache once no bulk batch needs more.
+  void LowerPageCache();
   // Whether the open batch of `rows` rows is to be committed now.
   bool BatchDue(int rows) const;
 
@@ -170,7 +176,8 @@ class TConnection {
 
   int FBulkDepth = 0;
   TBulkPolicy FBulkPolicy;
-  bool FBatchOpen = false;  // the engine transaction is the bulk scope's batch
+  bool FBatchOpen = false;        // the engine transaction is the bulk scope's batch
+  bool FPageCacheRaised = false;  // by the bulk policy, until the batch is committed
   int FBatchRows = 0;
   int FBatchRefusals = 0;  // commits of the open batch refused in a row
   std::chrono::steady_clock::time_point FBatchBegun;

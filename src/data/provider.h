@@ -132,6 +132,10 @@ class TProvider {
   // connection reads, so the transaction keeps them in memory and cannot be
   // committed before that reader lets go. The write itself has succeeded.
   virtual bool TakeWriteBlocked() { return false; }
+  // Lets the engine keep up to `bytes` of the database's pages in memory, for
+  // a large load; 0 returns to the engine's own limit. Only a hint: an engine
+  // without such a limit ignores it, and a failure to apply it is ignored.
+  virtual void SetPageCacheLimit(size_t /*bytes*/) {}
   // The value the engine gave the engine-numbered column (or the hidden row
   // identity) of the row inserted last on this connection.
   virtual int64_t LastInsertId() = 0;

@@ -7,8 +7,10 @@
 
 #include "paradox/blob_file.h"
 #include "paradox/database.h"
+#include "paradox/record_sort.h"
 #include "paradox/statement.h"
 #include "paradox/values.h"
+#include "sys/api_tools.h"
 #include "sys/number_text.h"
 #include "sys/text.h"
 
@@ -426,7 +428,8 @@ void TParadoxQuery::Open() {
       const auto& defs = FTable->Fields();
       for (size_t i = 0; i < defs.size(); ++i)
         FFields.emplace_back(new TParadoxField(this, static_cast<int>(i), &defs[i]));
-      FHasRow = FTable->First();
+      if (!st.OrderBy.empty()) SortRecords(st.OrderBy);
+      FHasRow = MoveFirst();
     }
     FEof = !FHasRow;
     FBof = true;
@@ -449,8 +452,36 @@ void TParadoxQuery::Close() {
   FBlob.reset();
   FBlobPath.clear();
   FBlobFault.clear();
+  FSort.reset();
   FTable.reset();
   FWarnings.clear();
+}
+
+void TParadoxQuery::SortRecords(const std::vector<std::string>& fields) {
+  std::vector<TPxRecordSort::TKeyPart> key;
+  for (const std::string& name : fields) {
+    const TParadoxField& field = FieldByName(name);
+    if (PxIsBlobCode(field.FDef->Code))
+      throw EParadoxError(FTable->Path() + ": nach " + field.Describe() +
+                          " kann nicht sortiert werden (Memo- oder Blobfeld)");
+    key.push_back({field.FDef->Offset, field.FDef->Size});
+  }
+  FSort = std::make_unique<TPxRecordSort>(FTable->Header().RecordSize, std::move(key), FSortMemory,
+                                          GetTempDir(), FTable->Path());
+  for (bool more = FTable->First(); more; more = FTable->Next()) FSort->Add(FTable->Record());
+  FSort->Finish();
+}
+
+bool TParadoxQuery::MoveFirst() {
+  return FSort ? FSort->First() : FTable->First();
+}
+
+bool TParadoxQuery::MoveNext() {
+  return FSort ? FSort->Next() : FTable->Next();
+}
+
+size_t TParadoxQuery::SpilledRuns() const {
+  return FSort ? FSort->SpilledRuns() : 0;
 }
 
 void TParadoxQuery::CheckActive(const char* operation) const {
@@ -461,7 +492,7 @@ void TParadoxQuery::CheckActive(const char* operation) const {
 
 void TParadoxQuery::First() {
   CheckActive("First");
-  if (!FIsCount) FHasRow = FTable->First();
+  if (!FIsCount) FHasRow = MoveFirst();
   FEof = !FHasRow;
   FBof = true;
   FRecNo = FHasRow ? 1 : 0;
@@ -471,7 +502,7 @@ void TParadoxQuery::Next() {
   CheckActive("Next");
   if (FEof) return;
   FBof = false;
-  if (!FIsCount && FTable->Next()) {
+  if (!FIsCount && MoveNext()) {
     ++FRecNo;
     return;
   }
@@ -508,7 +539,7 @@ TParadoxField& TParadoxQuery::FieldByName(std::string_view name) const {
 const uint8_t* TParadoxQuery::CurrentRecord() const {
   CheckActive("Das Lesen eines Feldes");
   if (FIsCount || !FHasRow) return nullptr;
-  return FTable->Record();
+  return FSort ? FSort->Record() : FTable->Record();
 }
 
 const TParadoxBlobFile* TParadoxQuery::BlobFile() const {

@@ -12,17 +12,24 @@
 //   q.Close();
 //
 // Rows stream block by block in the table's block-chain order; memory does not
-// depend on the number of rows. Values are decoded from the current row when a
-// field is read; memo and blob values are read from the .MB only then. The
-// source directory is never written, created in, locked or renamed.
+// depend on the number of rows. With ORDER BY, Open reads the whole table and
+// sorts its records by the bytes of the named fields (numbers, dates and times
+// in the order of their values, blanks first; Alpha in the order of its code
+// page bytes; rows with equal keys in the table's order), in at most
+// SortMemory bytes and beyond that through a temporary file in $TMPDIR that
+// is removed at once. Values are decoded from the current row when a field is
+// read; memo and blob values are read from the .MB only then. The source
+// directory is never written, created in, locked or renamed.
 //
 // Failures raise EParadoxError, whose message names the file (or directory and
 // table) and the fault: Open fails for a missing table, a file that is not a
 // table, an encrypted table, a damaged header or block chain, an unknown code
-// page and any statement but the two above; First and Next fail at a block
-// that is damaged; reading a field fails for a memo or blob value that cannot
-// be read (a missing, empty or headerless .MB, a pointer out of range), and
-// only that value: the rows and their other values still read.
+// page, any statement the engine does not understand (statement.h) and
+// ORDER BY a missing field or a memo or blob field; First and Next fail at a
+// block that is damaged (with ORDER BY, Open reads every block); reading a
+// field fails for a memo or blob value that cannot be read (a missing, empty
+// or headerless .MB, a pointer out of range), and only that value: the rows
+// and their other values still read.
 #pragma once
 
 #include <cstdint>
@@ -40,6 +47,7 @@
 namespace dk {
 
 class TParadoxBlobFile;
+class TPxRecordSort;
 class TParadoxQuery;
 
 // One column of the current row. Owned by its query; valid while the query is
@@ -143,6 +151,11 @@ class TParadoxQuery {
   void SetTableCodePage(const std::string& table, int codePage);
   int TableCodePage(const std::string& table) const;  // 0 when not overridden
 
+  // The memory in which a statement with ORDER BY sorts before it spills
+  // sorted runs to its temporary file; 32 MiB unless set.
+  size_t SortMemory() const { return FSortMemory; }
+  void SetSortMemory(size_t bytes) { FSortMemory = bytes; }
+
   // Runs the statement and makes the first row current.
   void Open();
   void Close();
@@ -175,10 +188,16 @@ class TParadoxQuery {
   // Notes about the open table that did not stop reading it, e.g. a header
   // row count that differs from the rows in the block chain.
   const std::vector<std::string>& Warnings() const { return FWarnings; }
+  // How many sorted runs the last ORDER BY spilled; 0 when it sorted in memory.
+  size_t SpilledRuns() const;
 
  private:
   friend class TParadoxField;
   void CheckActive(const char* operation) const;
+  // Reads every record into the sort of the ORDER BY fields.
+  void SortRecords(const std::vector<std::string>& fields);
+  bool MoveFirst();
+  bool MoveNext();
   const uint8_t* CurrentRecord() const;
   const TParadoxBlobFile* BlobFile() const;
 
@@ -193,6 +212,8 @@ class TParadoxQuery {
   bool FIsCount = false;
   bool FHasRow = false;
   std::unique_ptr<TParadoxTableFile> FTable;
+  size_t FSortMemory = size_t{32} << 20;
+  std::unique_ptr<TPxRecordSort> FSort;  // only with ORDER BY
   std::string FBlobPath;
   std::unique_ptr<TParadoxBlobFile> FBlob;  // only for a table with memo or blob fields
   std::string FBlobFault;                   // why the .MB beside the table cannot be used

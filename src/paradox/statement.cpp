@@ -15,14 +15,14 @@ bool IsNameChar(char c) {
          c == '.';
 }
 
-// Splits into words, names and the punctuation "*", "(", ")", ";".
+// Splits into words, names and the punctuation "*", "(", ")", ";", ",".
 bool Tokenize(std::string_view sql, std::vector<std::string>& tokens) {
   size_t i = 0;
   while (i < sql.size()) {
     const char c = sql[i];
     if (std::isspace(static_cast<unsigned char>(c))) {
       ++i;
-    } else if (c == '*' || c == '(' || c == ')' || c == ';') {
+    } else if (c == '*' || c == '(' || c == ')' || c == ';' || c == ',') {
       tokens.emplace_back(1, c);
       ++i;
     } else if (IsNameChar(c)) {
@@ -45,6 +45,23 @@ bool ValidTableName(std::string& name) {
   return true;
 }
 
+// The tokens from `at` on: nothing, or ORDER BY and a list of field names.
+bool OrderFields(const std::vector<std::string>& t, size_t at, std::vector<std::string>& fields) {
+  if (at == t.size()) return true;
+  if (t.size() < at + 3 || AsciiUpper(t[at]) != "ORDER" || AsciiUpper(t[at + 1]) != "BY")
+    return false;
+  for (size_t i = at + 2; i < t.size(); i += 2) {
+    const std::string& name = t[i];
+    if (name == "*" || name == "(" || name == ")" || name == ";" || name == "," ||
+        name.find('.') != std::string::npos)
+      return false;
+    fields.push_back(name);
+    if (i + 1 < t.size() && t[i + 1] != ",") return false;
+    if (i + 1 == t.size() - 1) return false;  // a trailing comma
+  }
+  return true;
+}
+
 }  // namespace
 
 TParadoxStatement ParseParadoxStatement(std::string_view sql) {
@@ -53,7 +70,8 @@ TParadoxStatement ParseParadoxStatement(std::string_view sql) {
   if (ok && !t.empty() && t.back() == ";") t.pop_back();
   auto word = [&](size_t i, const char* w) { return i < t.size() && AsciiUpper(t[i]) == w; };
   TParadoxStatement st;
-  if (ok && t.size() == 4 && word(0, "SELECT") && t[1] == "*" && word(2, "FROM")) {
+  if (ok && t.size() >= 4 && word(0, "SELECT") && t[1] == "*" && word(2, "FROM") &&
+      OrderFields(t, 4, st.OrderBy)) {
     st.Kind = TParadoxStatement::skSelectAll;
     st.Table = t[3];
   } else if (ok && t.size() == 9 && word(0, "SELECT") && word(1, "COUNT") && t[2] == "(" &&
@@ -63,8 +81,8 @@ TParadoxStatement ParseParadoxStatement(std::string_view sql) {
     st.Table = t[8];
   } else {
     throw EParadoxError("Paradox: nicht unterstützte Anweisung \"" + std::string(Trim(sql)) +
-                        "\" (möglich sind nur \"SELECT * FROM Tabelle\" und "
-                        "\"SELECT COUNT(*) AS FRECORDCOUNT FROM Tabelle\")");
+                        "\" (möglich sind nur \"SELECT * FROM Tabelle [ORDER BY Feld, ...]\" "
+                        "und \"SELECT COUNT(*) AS FRECORDCOUNT FROM Tabelle\")");
   }
   if (!ValidTableName(st.Table))
     throw EParadoxError("Paradox: ungültiger Tabellenname \"" + st.Table + "\" in \"" +

@@ -128,6 +128,28 @@ TEST_P(BulkScopeTest, ClosingTheConnectionCommitsAPendingBatch) {
   EXPECT_EQ(Visible(), 2);
 }
 
+// A large load may let the engine keep more of the file's pages in memory,
+// for as long as the outermost scope lives; the memory is given back after.
+TEST_P(BulkScopeTest, ThePageCacheOfALoadLastsAsLongAsItsScope) {
+  const int64_t usual = Ctx().PageCacheBytes(Conn);
+  if (usual < 0) GTEST_SKIP() << "no page cache limit per connection";
+  constexpr size_t kLoad = size_t{8} << 20;
+  {
+    TBulkScope scope(Conn, TBulkPolicy{0, std::chrono::milliseconds(0), kLoad});
+    EXPECT_EQ(Ctx().PageCacheBytes(Conn), static_cast<int64_t>(kLoad));
+    EXPECT_TRUE(Copy(1));
+    {
+      // An inner scope follows the outer one's policy.
+      TBulkScope inner(Conn, TBulkPolicy{0, std::chrono::milliseconds(0), 1 << 20});
+      EXPECT_TRUE(Copy(2));
+    }
+    EXPECT_EQ(Ctx().PageCacheBytes(Conn), static_cast<int64_t>(kLoad));
+    EXPECT_EQ(Visible(), 0);
+  }
+  EXPECT_EQ(Visible(), 2);
+  EXPECT_EQ(Ctx().PageCacheBytes(Conn), usual);
+}
+
 // Another program reads the file while a batch grows past the engine's page
 // cache. Writing changed pages to the file must wait for that reader; waiting
 // the command time-out for every further page would stall the copy for hours.

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -76,6 +77,9 @@ class TProviderContext {
   virtual std::string ConcurrentReadOption() const { return {}; }
   // A journal option the engine refuses; empty when there is none.
   virtual std::string UnknownJournalOption() const { return {}; }
+  // The memory the engine may keep of the database's pages on `connection`,
+  // in bytes; -1 when it has no such limit per connection.
+  virtual int64_t PageCacheBytes(TConnection& /*connection*/) const { return -1; }
 
   // Column types for CREATE TABLE.
   virtual std::string Text(int size) const = 0;

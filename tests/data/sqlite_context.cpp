@@ -3,10 +3,19 @@
 // size); values stored by storage class with date-times as ISO texts; the
 // hidden rowid; and a rollback journal in which a reader in the middle of a
 // result holds back other connections' commits.
+#include "data/query.h"
 #include "provider_context.h"
 
 namespace dk::test {
 namespace {
+
+int64_t Pragma(TConnection& connection, const std::string& name) {
+  TQuery q;
+  q.SetConnection(&connection);
+  q.SetSQLText("PRAGMA " + name);
+  q.Open();
+  return q.Fields(0).AsLargeInt();
+}
 
 class TSqliteContext : public TProviderContext {
  public:
@@ -31,6 +40,11 @@ class TSqliteContext : public TProviderContext {
   }
   std::string ConcurrentReadOption() const override { return ";Journal Mode=WAL"; }
   std::string UnknownJournalOption() const override { return ";Journal Mode=FAST"; }
+  int64_t PageCacheBytes(TConnection& connection) const override {
+    // A negative cache size is in KiB, a positive one in pages.
+    const int64_t size = Pragma(connection, "cache_size");
+    return size < 0 ? -size * 1024 : size * Pragma(connection, "page_size");
+  }
 
   std::string Text(int size) const override { return "TEXT(" + std::to_string(size) + ")"; }
   std::string Memo() const override { return "LONGTEXT"; }

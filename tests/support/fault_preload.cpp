@@ -8,10 +8,11 @@
 // DK_READONLY_DIR fails with EROFS, also through descriptors opened before.
 // Reading goes on.
 //
-// Files vanishing at a chosen step, as on a share that goes away: the first
-// time the program opens the file DK_VANISH_ON_OPEN (an absolute path), the
-// files listed in DK_VANISH_FILES (separated by ':') are removed before the
-// open goes on.
+// Files vanishing or cut short at a chosen step, as on a share that goes away
+// or under a restore: the first time the program opens the file
+// DK_VANISH_ON_OPEN (an absolute path), the files listed in DK_VANISH_FILES
+// (separated by ':') are removed and those in DK_CUT_FILES are cut to a
+// quarter of their size, before the open goes on.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -91,13 +92,26 @@ bool Writes(int flags) {
 template <typename T>
 T Next(const char* name);
 
-// Removes the listed files the first time the marker file is opened.
+// Calls `fn` for each path of the ':'-separated list in variable `name`.
+template <typename F>
+void ForEachListed(const char* name, F fn) {
+  const char* value = std::getenv(name);
+  const std::string list = value ? value : "";
+  for (size_t start = 0; start < list.size();) {
+    size_t end = list.find(':', start);
+    if (end == std::string::npos) end = list.size();
+    const std::string file = list.substr(start, end - start);
+    if (!file.empty()) fn(file);
+    start = end + 1;
+  }
+}
+
+// Removes or cuts the listed files the first time the marker file is opened.
 void WatchOpen(int dirFd, const char* path) {
   static std::mutex lock;
   static bool done = false;
   const char* marker = std::getenv("DK_VANISH_ON_OPEN");
-  const char* files = std::getenv("DK_VANISH_FILES");
-  if (!marker || !*marker || !files || !path) return;
+  if (!marker || !*marker || !path) return;
   // The marker is compared with the file's real path: the program may reach
   // it through a link or a path with "." or "..".
   const std::string opened = Absolute(dirFd, path);
@@ -108,14 +122,12 @@ void WatchOpen(int dirFd, const char* path) {
   if (done) return;
   done = true;
   static auto removeFile = Next<int (*)(const char*)>("unlink");
-  const std::string list = files;
-  for (size_t start = 0; start <= list.size();) {
-    size_t end = list.find(':', start);
-    if (end == std::string::npos) end = list.size();
-    const std::string file = list.substr(start, end - start);
-    if (!file.empty()) removeFile(file.c_str());
-    start = end + 1;
-  }
+  static auto cutFile = Next<int (*)(const char*, off_t)>("truncate");
+  ForEachListed("DK_VANISH_FILES", [](const std::string& file) { removeFile(file.c_str()); });
+  ForEachListed("DK_CUT_FILES", [](const std::string& file) {
+    struct stat st {};
+    if (::stat(file.c_str(), &st) == 0) cutFile(file.c_str(), st.st_size / 4);
+  });
 }
 
 template <typename T>

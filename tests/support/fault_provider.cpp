@@ -97,6 +97,9 @@ class TFaultProvider : public TProvider {
   }
   bool InTransaction() const override { return !FLost && FInner && FInner->InTransaction(); }
   bool TakeWriteBlocked() override { return FInner && FInner->TakeWriteBlocked(); }
+  void SetPageCacheLimit(size_t bytes) override {
+    if (FInner) FInner->SetPageCacheLimit(bytes);
+  }
   bool FailedStatementAbortsTransaction() const override {
     return FaultPlan().ServerLike() || (FInner && FInner->FailedStatementAbortsTransaction());
   }

@@ -384,6 +384,7 @@ class TSqliteProvider : public TProvider {
     if (!FDb) return;
     sqlite3_close_v2(FDb);
     FDb = nullptr;
+    FCacheLimitSaved = false;
   }
 
   std::unique_ptr<TProviderStatement> Prepare(std::string_view sql) override {
@@ -465,6 +466,33 @@ class TSqliteProvider : public TProvider {
   bool InTransaction() const override { return FDb && !sqlite3_get_autocommit(FDb); }
   bool FailedStatementAbortsTransaction() const override { return false; }
   bool TakeWriteBlocked() override { return std::exchange(FWriteBlocked, false); }
+  // The engine's page cache of 2 MB makes a large load write and read back
+  // the pages of every index filled in random order (FTIWID's DOCID index
+  // above all) again and again. The cache takes memory only for the pages it
+  // holds, and gives it back when the limit returns.
+  void SetPageCacheLimit(size_t bytes) override {
+    if (!FDb) return;
+    if (bytes == 0) {
+      if (!FCacheLimitSaved) return;
+      FCacheLimitSaved = false;
+      sqlite3_exec(FDb, ("PRAGMA cache_size = " + std::to_string(FSavedCacheLimit)).c_str(),
+                   nullptr, nullptr, nullptr);
+      return;
+    }
+    if (!FCacheLimitSaved) {
+      sqlite3_stmt* stmt = nullptr;
+      if (sqlite3_prepare_v2(FDb, "PRAGMA cache_size", -1, &stmt, nullptr) != SQLITE_OK) return;
+      const bool read = sqlite3_step(stmt) == SQLITE_ROW;
+      if (read) FSavedCacheLimit = sqlite3_column_int64(stmt, 0);
+      sqlite3_finalize(stmt);
+      if (!read) return;
+      FCacheLimitSaved = true;
+    }
+    // A negative size is in KiB.
+    const long long kib = static_cast<long long>(std::max<size_t>(bytes / 1024, 1));
+    sqlite3_exec(FDb, ("PRAGMA cache_size = -" + std::to_string(kib)).c_str(), nullptr, nullptr,
+                 nullptr);
+  }
   int64_t LastInsertId() override { return FDb ? sqlite3_last_insert_rowid(FDb) : 0; }
 
   std::vector<std::string> TableNames(bool systemTables) override {
@@ -675,6 +703,8 @@ class TSqliteProvider : public TProvider {
   sqlite3* FDb = nullptr;
   int FBusyTimeoutMs = 0;
   bool FWriteBlocked = false;
+  bool FCacheLimitSaved = false;  // a load has raised the cache limit
+  long long FSavedCacheLimit = 0;
 };
 
 }  // namespace
