@@ -1,10 +1,14 @@
 // The Paradox engine on damaged tables and memo files. An input is a table
 // file and its memo file: four bytes (little endian) give the length of the
 // table part, the table follows, the rest is the memo file (none when empty).
-// Every value of every row is read, as the conversion reads them; the only
-// failure allowed is the engine's own error naming the file and the fault.
+// Every value of every row is read, as the conversion reads them, also in the
+// order of the first two fields through a sort with so little memory that it
+// merges runs from its temporary file; the only failure allowed is the
+// engine's own error naming the file and the fault.
+#include <cctype>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "fuzz_files.h"
 #include "paradox/paradox_error.h"
@@ -12,10 +16,11 @@
 
 namespace {
 
-void ReadAll(const std::string& dir, const char* sql) {
+void ReadAll(const std::string& dir, const std::string& sql) {
   dk::TParadoxQuery query;
   query.SetDatabaseName(dir);
   query.SetSQL(sql);
+  query.SetSortMemory(256);
   try {
     query.Open();
   } catch (const dk::EParadoxError&) {
@@ -39,6 +44,28 @@ void ReadAll(const std::string& dir, const char* sql) {
   }
 }
 
+// The statement ordering by the table's first two fields; empty when the
+// table does not open or a name cannot stand in a statement.
+std::string OrderedStatement(const std::string& dir) {
+  dk::TParadoxQuery query;
+  query.SetDatabaseName(dir);
+  query.SetSQL("SELECT * FROM T");
+  std::string fields;
+  try {
+    query.Open();
+    for (int i = 0; i < query.FieldCount() && i < 2; ++i) {
+      const std::string& name = query.Fields(i).FieldName();
+      if (name.empty()) return {};
+      for (char c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') return {};
+      fields += (i ? ", " : "") + name;
+    }
+  } catch (const dk::EParadoxError&) {
+    return {};
+  }
+  return fields.empty() ? std::string() : "SELECT * FROM T ORDER BY " + fields;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -55,5 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     dk::fuzz::RemoveScratch("T.MB");
   ReadAll(dk::fuzz::ScratchDir(), "SELECT * FROM T");
   ReadAll(dk::fuzz::ScratchDir(), "select count(*) as FRECORDCOUNT from t;");
+  const std::string ordered = OrderedStatement(dk::fuzz::ScratchDir());
+  if (!ordered.empty()) ReadAll(dk::fuzz::ScratchDir(), ordered);
   return 0;
 }

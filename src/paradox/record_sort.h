@@ -68,6 +68,8 @@ class TPxRecordSort {
   // Puts the record's key in front of it unless the key is the record's start.
   void Pack(const uint8_t* record, uint8_t* entry) const;
   const uint8_t* Unpack(const uint8_t* entry) const { return entry + FKeyCopy; }
+  // <0, 0 or >0 as the key of entry `a` sorts before, with or after `b`'s.
+  int CompareKeys(const uint8_t* a, const uint8_t* b) const;
   void SortBuffer();
   void SpillBuffer();
   void OpenSpillFile();
