@@ -116,8 +116,7 @@ class TPxRecordSort::TMerge {
 bool TPxRecordSort::TMerge::TLater::operator()(size_t a, size_t b) const {
   const TReader& ra = Merge->FReaders[a];
   const TReader& rb = Merge->FReaders[b];
-  const int c =
-      std::memcmp(ra.Window.data() + ra.Pos, rb.Window.data() + rb.Pos, Merge->FOwner.FKeySize);
+  const int c = Merge->FOwner.CompareKeys(ra.Window.data() + ra.Pos, rb.Window.data() + rb.Pos);
   return c != 0 ? c > 0 : a > b;
 }
 

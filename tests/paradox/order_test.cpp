@@ -9,6 +9,7 @@
 #include <random>
 #include <tuple>
 
+#include "error_text.h"
 #include "paradox/query.h"
 #include "paradox/statement.h"
 #include "px_writer.h"
@@ -27,14 +28,7 @@ struct TWordRow {
   int Written = 0;  // the place in the table
 };
 
-std::string ErrorOf(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const EParadoxError& e) {
-    return e.what();
-  }
-  return "";
-}
+using test::ErrorOf;
 
 class OrderBy : public ::testing::Test {
  protected:

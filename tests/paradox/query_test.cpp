@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "error_text.h"
 #include "paradox/statement.h"
 #include "paradox/values.h"
 #include "support/temp_dir.h"
@@ -15,14 +16,7 @@ std::string Samples(const std::string& sub) {
   return test::SharedDir() + "/paradox-samples/" + sub;
 }
 
-std::string ErrorOf(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const EParadoxError& e) {
-    return e.what();
-  }
-  return "";
-}
+using test::ErrorOf;
 
 TEST(Statement, AcceptsTheTwoFormsInAnySpelling) {
   struct Case {
