@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev sqlite3 libicu-dev uuid-dev pxlib-dev clang-format
   poppler-utils libreoffice-writer-nogui libreoffice-calc-nogui libemail-outlook-message-perl
-  libemail-address-perl)
+  libemail-address-perl postgresql libpq-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -25,8 +25,12 @@ bool SkipSqlQuoteOrComment(std::string_view sql, size_t& i) {
   return true;
 }
 
-std::vector<std::string> ParseParameterNames(std::string_view sql) {
-  std::vector<std::string> names;
+namespace {
+
+// Calls `found(start, end, name)` for every parameter of `sql`: the colon at
+// `start`, the name's end at `end`.
+template <typename F>
+void ScanParameters(std::string_view sql, F found) {
   size_t i = 0;
   auto isNameChar = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; };
   while (i < sql.size()) {
@@ -37,18 +41,47 @@ std::vector<std::string> ParseParameterNames(std::string_view sql) {
     } else if (c == ':' && i + 1 < sql.size() &&
                (std::isalpha(static_cast<unsigned char>(sql[i + 1])) || sql[i + 1] == '_') &&
                (i == 0 || !isNameChar(sql[i - 1]))) {
-      size_t start = ++i;
+      const size_t colon = i++;
       while (i < sql.size() && isNameChar(sql[i])) ++i;
-      std::string name(sql.substr(start, i - start));
-      bool known = false;
-      for (const auto& n : names)
-        if (AsciiUpper(n) == AsciiUpper(name)) known = true;
-      if (!known) names.push_back(std::move(name));
+      found(colon, i, sql.substr(colon + 1, i - colon - 1));
     } else {
       ++i;
     }
   }
+}
+
+int IndexOfName(const std::vector<std::string>& names, std::string_view name) {
+  for (size_t k = 0; k < names.size(); ++k)
+    if (AsciiUpper(names[k]) == AsciiUpper(name)) return static_cast<int>(k);
+  return -1;
+}
+
+}  // namespace
+
+std::vector<std::string> ParseParameterNames(std::string_view sql) {
+  std::vector<std::string> names;
+  ScanParameters(sql, [&](size_t, size_t, std::string_view name) {
+    if (IndexOfName(names, name) < 0) names.emplace_back(name);
+  });
   return names;
+}
+
+std::string NumberParameters(std::string_view sql, std::vector<std::string>& names) {
+  names.clear();
+  std::string out;
+  size_t copied = 0;
+  ScanParameters(sql, [&](size_t start, size_t end, std::string_view name) {
+    int index = IndexOfName(names, name);
+    if (index < 0) {
+      index = static_cast<int>(names.size());
+      names.emplace_back(name);
+    }
+    out.append(sql.substr(copied, start - copied));
+    out += "$" + std::to_string(index + 1);
+    copied = end;
+  });
+  out.append(sql.substr(copied));
+  return out;
 }
 
 TParameter& TParameters::Items(int index) {

@@ -50,6 +50,11 @@ class TParameters {
 // outside quoted texts, quoted names and comments, and not part of "::".
 std::vector<std::string> ParseParameterNames(std::string_view sql);
 
+// `sql` with each parameter replaced by "$n", n counting from 1 in the order
+// of ParseParameterNames (a name used twice is one number), for engines that
+// number their parameters; `names` receives the names in that order.
+std::string NumberParameters(std::string_view sql, std::vector<std::string>& names);
+
 // When a quoted text, quoted name or comment starts at `i` in `sql`, moves
 // `i` past it and returns true. Scanners of SQL text use it so that nothing
 // inside quotes or comments counts as a parameter or a word.

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "data/errors.h"
+#include "data/postgres/postgres_provider.h"
 #include "data/sqlite/sqlite_provider.h"
 #include "sys/text.h"
 
@@ -25,6 +26,7 @@ std::map<std::string, TProviderFactory>& Registry() {
 std::unique_ptr<TProvider> ProviderByName(const std::string& name) {
   std::string key = AsciiLower(Trim(name));
   if (key == "microsoft.jet.oledb.4.0" || key == "sqlite") return NewSqliteProvider();
+  if (key == "postgresql") return NewPostgresProvider();
   {
     std::lock_guard<std::mutex> guard(RegistryLock());
     auto it = Registry().find(key);

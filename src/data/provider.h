@@ -126,6 +126,11 @@ class TProvider {
   // keep the others (a server engine); false when the engine undoes only the
   // failing statement (SQLite).
   virtual bool FailedStatementAbortsTransaction() const = 0;
+  // True when a table read without ORDER BY delivers its rows by its primary
+  // key, as far as the system relies on it (SQLite, with rows kept in key or
+  // insertion order); false for an engine whose order changes as rows are
+  // updated, for which a table dataset asks for the key order.
+  virtual bool ReadsTablesInKeyOrder() const { return true; }
   // True (once, then false until it happens again) when a write inside the
   // open transaction found the database held by another connection: the
   // engine could not move changed pages out of memory while another
@@ -157,6 +162,7 @@ void RegisterProvider(std::string name, TProviderFactory factory);
 // - "Microsoft.Jet.OLEDB.4.0", directly or as "Data Provider" below
 //   "MSDataShape.1": an SQLite database file (the role of a Jet file);
 // - "SQLite": an SQLite database file;
+// - "PostgreSQL": a database on a PostgreSQL server;
 // - a registered name: that provider;
 // - anything else fails with a message that the provider is not available.
 std::unique_ptr<TProvider> CreateProvider(const TConnectionString& params);

@@ -32,6 +32,20 @@ TDataSet::TCommand TTable::BuildCommand() {
     }
     command.Sql += where;
   }
+  if (!conn.Engine().ReadsTablesInKeyOrder()) {
+    const TTableInfo info = conn.TableInfo(Trim(FTableName));
+    std::vector<std::string> key;
+    for (const TTableColumn& column : info.Columns)
+      if (column.KeyPosition > 0) {
+        if (key.size() < static_cast<size_t>(column.KeyPosition))
+          key.resize(static_cast<size_t>(column.KeyPosition));
+        key[static_cast<size_t>(column.KeyPosition - 1)] = conn.QuoteIdentifier(column.Name);
+      }
+    std::string order;
+    for (const std::string& column : key)
+      if (!column.empty()) order += (order.empty() ? " ORDER BY " : ", ") + column;
+    command.Sql += order;
+  }
   return command;
 }
 

@@ -23,7 +23,13 @@ inline std::string JetConnectionString(const std::string& file) {
 
 class TDataTest : public ::testing::TestWithParam<const TProviderContext*> {
  protected:
-  void SetUp() override { Ctx().CreateDatabase(Conn, FDir); }
+  void SetUp() override {
+    if (const std::string missing = Ctx().Unavailable(); !missing.empty()) {
+      if (Ctx().Required()) FAIL() << missing;
+      GTEST_SKIP() << missing;
+    }
+    Ctx().CreateDatabase(Conn, FDir);
+  }
 
   const TProviderContext& Ctx() const { return *GetParam(); }
   const TProviderCapabilities& Can() const { return Ctx().Capabilities(); }

@@ -13,6 +13,7 @@ class DataSetTest : public TDataTest {
  protected:
   void SetUp() override {
     TDataTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     Conn.Execute("CREATE TABLE PERSON (ID INTEGER PRIMARY KEY, NAME " + Ctx().Text(30) + ", CITY " +
                  Ctx().Text(30) + ", AGE INTEGER)");
     const char* rows[] = {"1,'Müller','Köln',40", "2,'Meier','Bonn',31", "3,'MÜLLER','Bonn',25",

@@ -68,6 +68,7 @@ class FieldTest : public TDataTest {
  protected:
   void SetUp() override {
     TDataTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     const TProviderContext& c = Ctx();
     Conn.Execute("CREATE TABLE V (ID INTEGER PRIMARY KEY, S " + c.Text(5) + ", FLAG " + c.Text(1) +
                  ", N INTEGER, SI " + c.SmallInt() + ", F " + c.Float() + ", D " + c.DateTime() +
@@ -129,6 +130,7 @@ TEST_P(FieldTest, DeclaredColumnTypesGiveFieldTypes) {
 
 TEST_P(FieldTest, AValueThatDoesNotFitFailsItsAssignmentAndKeepsTheOldValue) {
   T.Append();
+  if (!Can().IntegerKeyNumbered) T.FieldByName("ID").SetAsInteger(1);
   T.FieldByName("N").SetAsInteger(7);
   struct TCase {
     const char* field;
@@ -291,7 +293,8 @@ TEST_P(FieldTest, ExpressionColumnsKeepTheEngineValue) {
   q.SetConnection(&Conn);
   q.SetSQLText("SELECT MAX(ID) AS MAX_ID, COUNT(*) AS FRECORDCOUNT, MAX(S) AS NOVALUE FROM V");
   q.Open();
-  EXPECT_EQ(q.FieldByName("MAX_ID").DataType(), ftUnknown);
+  // An engine that types its expressions says so; the others leave it open.
+  EXPECT_EQ(q.FieldByName("MAX_ID").DataType(), Can().TypedExpressions ? ftInteger : ftUnknown);
   EXPECT_EQ(q.FieldByName("MAX_ID").AsInteger(), 9);
   EXPECT_EQ(q.FieldByName("FRECORDCOUNT").AsString(), "2");
   EXPECT_TRUE(q.FieldByName("NOVALUE").IsNull());

@@ -12,6 +12,7 @@ class MasterDetailTest : public TDataTest {
  protected:
   void SetUp() override {
     TDataTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     const TProviderContext& c = Ctx();
     Conn.Execute("CREATE TABLE APPL (APPLNAME " + c.Text(100) + " PRIMARY KEY, DOCTYPE " +
                  c.Text(1) + ")");

@@ -6,8 +6,8 @@
 // how the engine stores and reports values, its error texts, and what it can
 // and cannot do. A test asks its context instead of writing one engine's
 // dialect into itself; a test of something an engine does not have skips.
-// Only the SQLite context exists today; a server engine adds its own class
-// and an entry in ProviderContexts().
+// A context whose engine is not at hand (no server running) makes its tests
+// skip, or fail where the test run requires the engine.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -49,6 +49,9 @@ struct TProviderCapabilities {
   // The engine answers statements that cannot stand as a subquery, so a
   // dataset counts their rows by reading (see CountedByReading()).
   bool StatementsOutsideSubqueries = false;
+  // The engine gives an expression's result column a type (MAX of an
+  // INTEGER column is INTEGER).
+  bool TypedExpressions = false;
 };
 
 // How the engine stores a value, as StoredForm() reports it.
@@ -61,6 +64,13 @@ class TProviderContext {
   // A name for test names: letters and digits only.
   virtual std::string Name() const = 0;
   virtual const TProviderCapabilities& Capabilities() const = 0;
+
+  // Why the engine cannot be used now (its server is not running); empty
+  // when it can.
+  virtual std::string Unavailable() const { return {}; }
+  // Whether the test run must have this engine, so that its absence fails
+  // the tests instead of skipping them.
+  virtual bool Required() const { return false; }
 
   // The connection string of a database the test owns, kept in or named
   // after `dir` (removed when the test ends).
@@ -127,6 +137,8 @@ class TProviderContext {
 const std::vector<const TProviderContext*>& ProviderContexts();
 // The SQLite context, for the tests of SQLite files themselves.
 const TProviderContext& SqliteContext();
+// The PostgreSQL context, on the test run's server.
+const TProviderContext& PostgresContext();
 
 // How gtest shows a context in test names and messages.
 inline void PrintTo(const TProviderContext* context, std::ostream* out) {

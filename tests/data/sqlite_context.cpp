@@ -101,7 +101,7 @@ const TProviderContext& SqliteContext() {
 }
 
 const std::vector<const TProviderContext*>& ProviderContexts() {
-  static const std::vector<const TProviderContext*> contexts{&SqliteContext()};
+  static const std::vector<const TProviderContext*> contexts{&SqliteContext(), &PostgresContext()};
   return contexts;
 }
 
