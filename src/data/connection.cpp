@@ -61,16 +61,35 @@ void TConnection::CreateDatabase() {
   OpenProvider(true);
 }
 
+void TConnection::DropDatabase() {
+  Close();
+  const TConnectionString params(EffectiveConnectionString());
+  try {
+    CreateProvider(params)->Drop(params, Options());
+  } catch (const EDatabaseError& e) {
+    RecordError(e);
+    throw;
+  }
+}
+
+std::string TConnection::EffectiveConnectionString() const {
+  if (!TConnectionString(FConnectionString).Has("Provider") && !FProviderName.empty())
+    return "Provider=" + FProviderName + ";" + FConnectionString;
+  return FConnectionString;
+}
+
+TProviderOptions TConnection::Options() const {
+  TProviderOptions options;
+  options.ConnectionTimeout = FConnectionTimeout;
+  options.CommandTimeout = FCommandTimeout;
+  return options;
+}
+
 void TConnection::OpenProvider(bool create) {
-  std::string text = FConnectionString;
-  if (!TConnectionString(text).Has("Provider") && !FProviderName.empty())
-    text = "Provider=" + FProviderName + ";" + text;
-  TConnectionString params(text);
+  TConnectionString params(EffectiveConnectionString());
   try {
     std::unique_ptr<TProvider> provider = CreateProvider(params);
-    TProviderOptions options;
-    options.ConnectionTimeout = FConnectionTimeout;
-    options.CommandTimeout = FCommandTimeout;
+    const TProviderOptions options = Options();
     if (create)
       provider->Create(params, options);
     else

@@ -107,6 +107,10 @@ class TConnection {
   // Creates the database the connection string names and opens it; fails
   // when it exists already. Used by set-up tools, never by the system itself.
   void CreateDatabase();
+  // Closes the connection and removes the database the connection string
+  // names, where the engine keeps databases of its own (a server); for a
+  // set-up tool that could not finish the database it created.
+  void DropDatabase();
   void Close();
   bool Connected() const { return FProvider != nullptr; }
 
@@ -147,6 +151,9 @@ class TConnection {
   void RegisterDataSet(TDataSet* dataSet);
   void UnregisterDataSet(TDataSet* dataSet);
   void OpenProvider(bool create);
+  // The connection string with the provider set by SetProvider.
+  std::string EffectiveConnectionString() const;
+  TProviderOptions Options() const;
   void CheckConnected() const;
 
   void BeginBulk(const TBulkPolicy& policy);

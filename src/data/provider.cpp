@@ -39,6 +39,10 @@ std::unique_ptr<TProvider> ProviderByName(const std::string& name) {
 
 }  // namespace
 
+void TProvider::Drop(const TConnectionString&, const TProviderOptions&) {
+  throw EDatabaseError("Der Provider \"" + Name() + "\" kann keine Datenbank entfernen.");
+}
+
 void RegisterProvider(std::string name, TProviderFactory factory) {
   std::lock_guard<std::mutex> guard(RegistryLock());
   Registry()[AsciiLower(Trim(name))] = std::move(factory);

@@ -106,6 +106,10 @@ class TProvider {
   // Creates a new, empty database and opens it; fails when it exists already.
   virtual void Create(const TConnectionString& params, const TProviderOptions& options) = 0;
   virtual void Close() = 0;
+  // Removes the database the connection string names, for a set-up that
+  // could not finish the database it created; the provider is closed. Fails
+  // where the engine has no such thing (a database file is removed as a file).
+  virtual void Drop(const TConnectionString& params, const TProviderOptions& options);
 
   virtual std::unique_ptr<TProviderStatement> Prepare(std::string_view sql) = 0;
   // Prepares `sql` with the row identity of `table` (TTableInfo::RowIdName)

@@ -235,6 +235,8 @@ struct TSession {
     std::map<int, std::pair<std::string, bool>> Columns;
   };
   std::map<Oid, TBaseTable> Tables;
+  // The built-in type each user-defined type (a domain) stands on.
+  std::map<Oid, Oid> BaseTypes;
 
   bool Broken() const { return !Conn || PQstatus(Conn) == CONNECTION_BAD; }
 
@@ -300,6 +302,35 @@ struct TSession {
     for (const auto& name : Stale) sql += "DEALLOCATE " + name + ";";
     Stale.clear();
     TResult ignored(PQexec(Conn, sql.c_str()));
+  }
+
+  // The built-in type of `type`, a domain's base type.
+  Oid BaseType(Oid type) const {
+    auto it = BaseTypes.find(type);
+    return it == BaseTypes.end() ? type : it->second;
+  }
+
+  // Learns the base types of the user-defined types among `types`.
+  void LearnTypes(const std::vector<Oid>& types) {
+    // Types below this number are the server's own.
+    constexpr Oid kFirstUserOid = 16384;
+    std::string list;
+    for (Oid oid : types)
+      if (oid >= kFirstUserOid && !BaseTypes.count(oid))
+        list += (list.empty() ? "{" : ",") + std::to_string(oid);
+    if (list.empty()) return;
+    list += "}";
+    // A domain over a domain: follow the chain to the built-in type.
+    TResult r = Query(
+        "WITH RECURSIVE chain(start, type, base) AS ("
+        "SELECT t.oid, t.oid, t.typbasetype FROM pg_type t WHERE t.oid = ANY($1::oid[]) "
+        "UNION ALL SELECT c.start, t.oid, t.typbasetype FROM chain c "
+        "JOIN pg_type t ON t.oid = c.base) "
+        "SELECT start::int8, type::int8 FROM chain WHERE base = 0",
+        {list});
+    for (int row = 0; row < PQntuples(r.get()); ++row)
+      BaseTypes[static_cast<Oid>(std::strtoull(PQgetvalue(r.get(), row, 0), nullptr, 10))] =
+          static_cast<Oid>(std::strtoull(PQgetvalue(r.get(), row, 1), nullptr, 10));
   }
 
   // Learns the names of the tables `oids` and of their columns.
@@ -385,14 +416,18 @@ class TPgStatement : public TProviderStatement {
         FName(std::move(name)),
         FParamNames(std::move(paramNames)) {
     const int params = PQnparams(description);
+    const int fields = PQnfields(description);
+    std::vector<Oid> types;
+    for (int i = 0; i < params; ++i) types.push_back(PQparamtype(description, i));
+    for (int i = 0; i < fields; ++i) types.push_back(PQftype(description, i));
+    FSession->LearnTypes(types);
     FParamTypes.resize(static_cast<size_t>(params));
     for (int i = 0; i < params; ++i)
-      FParamTypes[static_cast<size_t>(i)] = PQparamtype(description, i);
+      FParamTypes[static_cast<size_t>(i)] = FSession->BaseType(PQparamtype(description, i));
     FParams.resize(static_cast<size_t>(params));
     // A name used twice is one parameter; NumberParameters made it one number.
     FParamNames.resize(static_cast<size_t>(params));
 
-    const int fields = PQnfields(description);
     std::vector<Oid> tables;
     for (int i = 0; i < fields; ++i)
       if (PQftable(description, i) != InvalidOid) tables.push_back(PQftable(description, i));
@@ -402,8 +437,9 @@ class TPgStatement : public TProviderStatement {
     for (int i = 0; i < fields; ++i) {
       TColumnInfo& col = FColumns[static_cast<size_t>(i)];
       col.Name = ReportedName(PQfname(description, i));
-      FTypes[static_cast<size_t>(i)] = PQftype(description, i);
-      FieldTypeOfOid(PQftype(description, i), PQfmod(description, i), col.DataType, col.Size);
+      FTypes[static_cast<size_t>(i)] = FSession->BaseType(PQftype(description, i));
+      FieldTypeOfOid(FTypes[static_cast<size_t>(i)], PQfmod(description, i), col.DataType,
+                     col.Size);
       auto table = FSession->Tables.find(PQftable(description, i));
       if (table == FSession->Tables.end()) continue;
       auto column = table->second.Columns.find(PQftablecol(description, i));
@@ -573,13 +609,23 @@ class TPostgresProvider : public TProvider {
       Close();
       // What could not be finished is not left behind.
       try {
-        Connect(address, "postgres", options);
-        FSession->Exec("DROP DATABASE IF EXISTS " + database);
+        Drop(params, options);
       } catch (const EDatabaseError&) {
       }
+      throw;
+    }
+  }
+
+  void Drop(const TConnectionString& params, const TProviderOptions& options) override {
+    const TServerAddress address = ServerAddress(params);
+    Connect(address, "postgres", options);
+    try {
+      FSession->Exec("DROP DATABASE IF EXISTS " + QuotedName(address.Database) + " WITH (FORCE)");
+    } catch (...) {
       Close();
       throw;
     }
+    Close();
   }
 
   void Close() override {
@@ -588,6 +634,7 @@ class TPostgresProvider : public TProvider {
     FSession->Conn = nullptr;
     FSession->Stale.clear();
     FSession->Tables.clear();
+    FSession->BaseTypes.clear();
   }
 
   std::unique_ptr<TProviderStatement> Prepare(std::string_view sql) override {

@@ -5,6 +5,7 @@
 #include "data/errors.h"
 #include "data/table.h"
 #include "db/util/sql_util.h"
+#include "sys/ini_file.h"
 #include "sys/text.h"
 
 namespace dk {
@@ -260,6 +261,38 @@ std::vector<std::string> ArchiveCreateStatements(std::string_view connectionStri
   return statements;
 }
 
+namespace {
+
+// Makes every table of the archive on the new, open `conn` and fills DOCFLD.
+void FillEmptyArchive(TConnection& conn, const std::string& connectionString) {
+  conn.BeginTrans();
+  for (const std::string& statement : ArchiveCreateStatements(connectionString))
+    conn.Execute(statement);
+  TTable docfld;
+  docfld.SetConnection(&conn);
+  docfld.SetTableName("DOCFLD");
+  docfld.Open();
+  for (const TFieldSeed& f : kFieldSeeds) {
+    docfld.Append();
+    docfld.FieldByName("FIELDNAME").SetAsString(f.Name);
+    docfld.FieldByName("CAPTION").SetAsString(f.Caption);
+    docfld.FieldByName("VISIBLE").SetAsBoolean(f.Visible);
+    docfld.FieldByName("ALLOWEMPTY").SetAsBoolean(f.AllowEmpty);
+    docfld.FieldByName("SHOWINSEARCHMENU").SetAsBoolean(f.ShowInSearchMenu);
+    docfld.FieldByName("DBEDITTABSH").SetAsInteger(6);
+    docfld.FieldByName("EDITSTYLE").SetAsInteger(f.EditStyle);
+    docfld.FieldByName("UPDATELIST").SetAsBoolean(f.UpdateList);
+    docfld.FieldByName("FILEPATH").SetAsString("");
+    docfld.FieldByName("GLOBALLIST").SetAsBoolean(false);
+    docfld.Post();
+  }
+  docfld.Close();
+  conn.CommitTrans();
+  conn.Close();
+}
+
+}  // namespace
+
 void CreateEmptyArchive(const std::string& fileName) {
   // The archive is made as the product's set-up makes a Jet file: dialect 1.
   std::string connectionString =
@@ -268,30 +301,7 @@ void CreateEmptyArchive(const std::string& fileName) {
   conn.SetConnectionString(connectionString);
   conn.CreateDatabase();
   try {
-    conn.BeginTrans();
-    for (const std::string& statement : ArchiveCreateStatements(connectionString))
-      conn.Execute(statement);
-    TTable docfld;
-    docfld.SetConnection(&conn);
-    docfld.SetTableName("DOCFLD");
-    docfld.Open();
-    for (const TFieldSeed& f : kFieldSeeds) {
-      docfld.Append();
-      docfld.FieldByName("FIELDNAME").SetAsString(f.Name);
-      docfld.FieldByName("CAPTION").SetAsString(f.Caption);
-      docfld.FieldByName("VISIBLE").SetAsBoolean(f.Visible);
-      docfld.FieldByName("ALLOWEMPTY").SetAsBoolean(f.AllowEmpty);
-      docfld.FieldByName("SHOWINSEARCHMENU").SetAsBoolean(f.ShowInSearchMenu);
-      docfld.FieldByName("DBEDITTABSH").SetAsInteger(6);
-      docfld.FieldByName("EDITSTYLE").SetAsInteger(f.EditStyle);
-      docfld.FieldByName("UPDATELIST").SetAsBoolean(f.UpdateList);
-      docfld.FieldByName("FILEPATH").SetAsString("");
-      docfld.FieldByName("GLOBALLIST").SetAsBoolean(false);
-      docfld.Post();
-    }
-    docfld.Close();
-    conn.CommitTrans();
-    conn.Close();
+    FillEmptyArchive(conn, connectionString);
   } catch (...) {
     try {
       conn.Close();
@@ -299,6 +309,29 @@ void CreateEmptyArchive(const std::string& fileName) {
     }
     std::error_code ec;
     std::filesystem::remove(fileName, ec);
+    throw;
+  }
+}
+
+void CreateEmptyServerArchive(const std::string& settingsFile) {
+  const TIniFile settings(settingsFile);
+  const std::string connectionString = settings.ReadString("AdoConnection", "ConnectionString", "");
+  if (Trim(connectionString).empty())
+    throw EDatabaseError("Die Verbindungsdatei \"" + settingsFile +
+                         "\" nennt keine Datenbank ([AdoConnection] ConnectionString fehlt).");
+  TConnection conn;
+  conn.SetConnectionString(connectionString);
+  conn.SetConnectionTimeout(settings.ReadInteger("AdoConnection", "ConnectionTimeOut", 15));
+  conn.SetCommandTimeout(settings.ReadInteger("AdoConnection", "CommandTimeOut", 30));
+  conn.CreateDatabase();
+  try {
+    FillEmptyArchive(conn, connectionString);
+  } catch (...) {
+    // The new database goes again rather than stay half made.
+    try {
+      conn.DropDatabase();
+    } catch (...) {
+    }
     throw;
   }
 }

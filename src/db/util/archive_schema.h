@@ -69,4 +69,11 @@ std::vector<std::string> ArchiveCreateStatements(std::string_view connectionStri
 // file; removes a file it could not finish.
 void CreateEmptyArchive(const std::string& fileName);
 
+// Creates the database that the connection settings file `settingsFile`
+// (".dkcs": [AdoConnection] ConnectionString and time-outs) names, on its
+// server, holding an empty version 6 archive in the generic dialect of that
+// connection string; as CreateEmptyArchive otherwise. Refuses a database that
+// exists; removes a database it could not finish.
+void CreateEmptyServerArchive(const std::string& settingsFile);
+
 }  // namespace dk
