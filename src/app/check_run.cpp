@@ -189,7 +189,7 @@ int RunCheck(const std::vector<std::string>& args) {
   out << "\nZiel:\n";
   const TTargetProbe probe = ProbeTarget(target, false, 3000);
   std::vector<std::string> newColumns;
-  if (!probe.IsSqlite) {
+  if (!probe.IsDatabase) {
     findings.push_back("Die Zieldatenbank \"" + target + "\" ist keine SQLite-Datenbank.");
   } else if (probe.Locked) {
     findings.push_back(TargetLockedText(target));

@@ -289,7 +289,7 @@ void TFormArcport5Main::CheckTargetBeforeOpen() {
   // The data layer waits up to its command time-out for a lock; a few
   // seconds tell a lock that a saving program gives back from one that stays.
   const TTargetProbe probe = ProbeTarget(FTargetDb, true, 3000);
-  if (!probe.IsSqlite) return;  // the archive's own open names what the file is
+  if (!probe.IsDatabase) return;  // the archive's own open names what the file is
   if (probe.Locked) throw std::runtime_error(TargetLockedText(FTargetDb));
   if (!probe.Error.empty()) return;
   if (!probe.MissingTable.empty())

@@ -6,6 +6,11 @@
 #include <cstring>
 #include <fstream>
 
+#include "data/connection.h"
+#include "data/query.h"
+#include "db/database.h"
+#include "sys/ini_file.h"
+#include "sys/string_list.h"
 #include "sys/text.h"
 
 namespace dk {
@@ -30,6 +35,51 @@ class TDb {
   sqlite3* Db = nullptr;
 };
 
+// The first of `tables` (upper case) that lacks a conversion table, or "".
+std::string FirstMissingTable(const std::vector<std::string>& tables) {
+  for (const std::string& t : ConversionTables())
+    if (std::find(tables.begin(), tables.end(), t) == tables.end()) return t;
+  return {};
+}
+
+TTargetProbe ProbeSettingsTarget(const std::string& path, int lockWaitMs) {
+  TTargetProbe probe;
+  probe.IsDatabase = true;
+  const TIniFile settings(path);
+  TConnection conn;
+  conn.SetConnectionString(settings.ReadString("AdoConnection", "ConnectionString", ""));
+  conn.SetConnectionTimeout(settings.ReadInteger("AdoConnection", "ConnectionTimeOut", 15));
+  conn.SetCommandTimeout(std::max(1, lockWaitMs / 1000));
+  try {
+    conn.Open();
+    TStringList names;
+    conn.GetTableNames(names);
+    std::vector<std::string> tables;
+    for (const std::string& name : names.Items()) tables.push_back(AsciiUpper(name));
+    probe.MissingTable = FirstMissingTable(tables);
+    if (!probe.MissingTable.empty()) return probe;
+    TQuery option;
+    option.SetConnection(&conn);
+    option.SetSQLText("SELECT OPTVALUE FROM DBOPTION WHERE UPPER(OPTNAME)='CONVERTED'");
+    option.Open();
+    if (!option.Eof()) {
+      probe.Converted = option.Fields(0).AsString();
+      // A value written by the conversion is never empty; an empty one still
+      // marks the archive as converted.
+      if (probe.Converted.empty()) probe.Converted = "ohne Zeitangabe";
+    }
+    option.Close();
+    for (const TTableColumn& column : conn.TableInfo("DOCUMENT").Columns)
+      probe.DocumentColumns.push_back(AsciiUpper(column.Name));
+  } catch (const std::exception& e) {
+    if (IsLockConflict(e))
+      probe.Locked = true;
+    else
+      probe.Error = e.what();
+  }
+  return probe;
+}
+
 }  // namespace
 
 const std::vector<std::string>& ConversionTables() {
@@ -40,9 +90,10 @@ const std::vector<std::string>& ConversionTables() {
 }
 
 TTargetProbe ProbeTarget(const std::string& path, bool forWriting, int lockWaitMs) {
+  if (IsConnectionFileName(path)) return ProbeSettingsTarget(path, lockWaitMs);
   TTargetProbe probe;
   if (!HasSqliteHeader(path)) return probe;
-  probe.IsSqlite = true;
+  probe.IsDatabase = true;
   TDb db;
   const int flags = forWriting ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY;
   int rc = sqlite3_open_v2(path.c_str(), &db.Db, flags, nullptr);
@@ -83,12 +134,7 @@ TTargetProbe ProbeTarget(const std::string& path, bool forWriting, int lockWaitM
   if (!query("SELECT name FROM sqlite_master WHERE type='table'",
              [&](sqlite3_stmt* s) { tables.push_back(AsciiUpper(text(s, 0))); }))
     return probe;
-  for (const std::string& t : ConversionTables()) {
-    if (std::find(tables.begin(), tables.end(), t) == tables.end()) {
-      probe.MissingTable = t;
-      break;
-    }
-  }
+  probe.MissingTable = FirstMissingTable(tables);
   if (probe.MissingTable.empty()) {
     if (!query("SELECT OPTVALUE FROM DBOPTION WHERE UPPER(OPTNAME)='CONVERTED'",
                [&](sqlite3_stmt* s) { probe.Converted = text(s, 0); }))
@@ -138,8 +184,9 @@ std::string TargetLockedDuringRunText(const std::string& path) {
 }
 
 std::string MissingArchiveTableText(const std::string& path, const std::string& table) {
-  return "Die Zieldatenbank \"" + path +
-         "\" ist eine SQLite-Datei ohne die Tabellen eines Archivs (es fehlt die Tabelle " + table +
+  return "Die Zieldatenbank \"" + path + "\" ist " +
+         (IsConnectionFileName(path) ? "eine Datenbank" : "eine SQLite-Datei") +
+         " ohne die Tabellen eines Archivs (es fehlt die Tabelle " + table +
          "). Ein leeres Archiv der Version 6 legt dkl-mkarchive an.";
 }
 

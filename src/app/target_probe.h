@@ -2,7 +2,8 @@
 //
 // The archive component opens any SQLite file and fails later, in the middle
 // of the work, with a message about a table or a lock. These checks name the
-// real cause first and say what to do; they read the file only.
+// real cause first and say what to do; they read the file only. A connection
+// settings file (".dkcs") is probed through the database it names.
 #pragma once
 
 #include <string>
@@ -11,9 +12,9 @@
 namespace dk {
 
 struct TTargetProbe {
-  // The file starts with the SQLite header; the other members are filled
-  // only then.
-  bool IsSqlite = false;
+  // The file starts with the SQLite header, or is a connection settings
+  // file; the other members are filled only then.
+  bool IsDatabase = false;
   // Another program holds a lock that keeps this run from writing (or, for a
   // read-only probe, from reading).
   bool Locked = false;
@@ -33,7 +34,9 @@ const std::vector<std::string>& ConversionTables();
 
 // Probes the SQLite file `path`, waiting up to `lockWaitMs` for a lock to go.
 // With `forWriting`, the probe also asks for the write lock (and gives it back
-// at once; nothing is written); otherwise the file is opened read-only.
+// at once; nothing is written); otherwise the file is opened read-only. For a
+// connection settings file the database it names is opened and read (a
+// failure to connect is the probe's Error; locks are not asked for).
 TTargetProbe ProbeTarget(const std::string& path, bool forWriting, int lockWaitMs);
 
 // The messages of the refusals and probe findings, each naming the path.
