@@ -4,6 +4,10 @@
 #   scripts/pg_server.sh start DIR   a fresh cluster in DIR/data (a server left
 #                                    over in DIR is ended and removed first)
 #   scripts/pg_server.sh stop DIR    stops it and removes DIR
+#   scripts/pg_server.sh pause DIR   stops it as an outage would (fast shutdown
+#                                    by SIGINT), keeping DIR and its data
+#   scripts/pg_server.sh resume DIR  starts the paused server again on its
+#                                    port, with the same data
 #
 # The server listens on 127.0.0.1 only, on a free port written to DIR/port; its
 # Unix socket lies in DIR (no clash with a system server), its log is
@@ -13,7 +17,7 @@
 set -euo pipefail
 
 usage() {
-  echo "usage: $0 start|stop DIR" >&2
+  echo "usage: $0 start|stop|pause|resume DIR" >&2
   exit 2
 }
 fail() {
@@ -200,8 +204,36 @@ stop() {
   remove_dir
 }
 
+# A fast shutdown: the sessions are ended, what they had not committed is
+# rolled back, the data folder stays for resume.
+pause() {
+  local pid
+  pid=$(running_pid) || fail "no server runs in $dir"
+  kill -INT "$pid"
+  wait_gone "$pid" 60 || fail "the server in $dir (pid $pid) does not stop"
+}
+
+resume() {
+  [ -n "$bindir" ] || fail "no PostgreSQL server in /usr/lib/postgresql/*/bin; run scripts/setup.sh"
+  [ -d "$data" ] || fail "no paused server in $dir"
+  ! running_pid >/dev/null || fail "the server in $dir runs already"
+  local port
+  port=$(cat "$dir/port" 2>/dev/null) || fail "no port in $dir/port"
+  as_owner "$bindir/pg_ctl" -D "$data" -l "$log" -o "-p $port" -w -t 60 start >/dev/null 2>&1 || {
+    tail -n 30 "$log" >&2 2>/dev/null || true
+    fail "the server in $dir did not start again"
+  }
+  local deadline=$((SECONDS + 60))
+  until "$bindir/pg_isready" -q -h 127.0.0.1 -p "$port" -U postgres -d postgres; do
+    ((SECONDS < deadline)) || fail "the server in $dir does not answer on port $port"
+    sleep 0.2
+  done
+}
+
 case $action in
   start) start ;;
   stop) stop ;;
+  pause) pause ;;
+  resume) resume ;;
   *) usage ;;
 esac

@@ -37,33 +37,21 @@
 #include <string>
 #include <vector>
 
-#include "app/main_window.h"
+#include "bench_conversion.h"
 #include "db/util/archive_schema.h"
 #include "paradox/query.h"
 #include "sys/file_paths.h"
 #include "ui/message_box.h"
 #include "ui/terminal_view.h"
 
-namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using namespace dk::bench;
 
 namespace {
-
-double Seconds(Clock::duration d) {
-  return std::chrono::duration<double>(d).count();
-}
 
 long MaxRssKiB() {
   rusage ru{};
   getrusage(RUSAGE_SELF, &ru);
   return ru.ru_maxrss;
-}
-
-// The syncs the preload library has seen so far; -1 without it.
-long SyncCount() {
-  using TCount = long (*)();
-  static const auto count = reinterpret_cast<TCount>(dlsym(RTLD_DEFAULT, "dk_sync_count"));
-  return count ? count() : -1;
 }
 
 void SetSyncDelay(int ms) {
@@ -165,59 +153,10 @@ std::pair<double, long long> RawInserts(const std::string& converted, const std:
   return {secs, rows};
 }
 
-struct TRun {
-  double Total = 0;
-  struct TStage {
-    std::string Name;
-    double Seconds = 0;
-    long Syncs = 0;
-  };
-  std::vector<TStage> Stages;
-};
-
-TRun Convert(const std::string& source, const std::string& target, bool drawing) {
+void FreshArchive(const std::string& target) {
   fs::remove(target);
   fs::remove(dk::ChangeFileExt(target, ".log"));
   dk::CreateEmptyArchive(target);
-  TRun run;
-  dk::TApplication app;
-  int devNull = -1;
-  std::unique_ptr<dk::TTerminalView> view;
-  if (drawing) {
-    devNull = open("/dev/null", O_WRONLY);
-    view = std::make_unique<dk::TTerminalView>(devNull, true);
-    app.SetTerminalView(view.get());
-  }
-  dk::TFormArcport5Main form(nullptr, {source, target});
-  auto stageStart = Clock::now();
-  long stageSyncs = SyncCount();
-  const auto start = stageStart;
-  std::string stage = "Start";
-  form.OnAddLog = [&](const std::string& line) {
-    // A stage begins with its first log line; the counts close a copy.
-    static const char* const starts[] = {
-        "Ermittle",         "öffne ",          "nicht-Standard",
-        "Feldbeschreib",    "kopiere Layout",  "Daten kopieren",
-        "Daten übernehmen", "kopiere RTFTEXT", "Import/Konvertierung"};
-    for (const char* s : starts) {
-      if (line.rfind(s, 0) == 0) {
-        const auto now = Clock::now();
-        run.Stages.push_back({stage, Seconds(now - stageStart), SyncCount() - stageSyncs});
-        stage = line.substr(0, 48);
-        stageStart = now;
-        stageSyncs = SyncCount();
-        break;
-      }
-    }
-  };
-  form.Show();
-  app.Run();
-  const auto end = Clock::now();
-  run.Stages.push_back({stage, Seconds(end - stageStart), SyncCount() - stageSyncs});
-  run.Total = Seconds(end - start);
-  app.SetTerminalView(nullptr);
-  if (devNull >= 0) close(devNull);
-  return run;
 }
 
 struct TRound {
@@ -269,36 +208,9 @@ int main(int argc, char** argv) {
   }
   const char* tmp = std::getenv("TMPDIR");
   const std::string base = std::string(tmp && *tmp ? tmp : "/tmp") + "/dk-pipeline-bench";
-  const std::string tag =
-      std::to_string(documents) + "-" + std::to_string(ftiwid) + "-" + std::to_string(ftiword);
-  const std::string source = base + "/v5-" + tag + "/archiv";
-  if (!fs::exists(source + "/.complete")) {
-    std::fprintf(stderr, "generating the legacy archive (%s) ...\n", tag.c_str());
-    const auto t = Clock::now();
-    const std::string cmd = std::string(DKL_MKLEGACY_EXE) + " " + source + " --documents " +
-                            std::to_string(documents) + " --ftiwid " + std::to_string(ftiwid) +
-                            " --ftiword " + std::to_string(ftiword) + " >/dev/null";
-    if (std::system(cmd.c_str()) != 0) return 1;
-    std::FILE* f = std::fopen((source + "/.complete").c_str(), "w");
-    if (f) std::fclose(f);
-    std::fprintf(stderr, "generated in %.1f s\n", Seconds(Clock::now() - t));
-  }
-  // The marker file is not a table; the conversion ignores it.
+  const std::string source = LegacyArchive(base, documents, ftiwid, ftiword);
   const std::string work = base + "/run";
-  fs::remove_all(work);
-  fs::create_directories(work + "/reg");
-  fs::create_directories(work + "/common");
-  {
-    std::FILE* f = std::fopen((work + "/reg/HKEY_LOCAL_MACHINE.reg").c_str(), "w");
-    std::fprintf(f,
-                 "Windows Registry Editor Version 5.00\n\n"
-                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tesmarin\\Dokalon\\Settings]\n"
-                 "\"CommonFilesPath\"=\"%s/common/\"\n",
-                 work.c_str());
-    std::fclose(f);
-  }
-  setenv("DOKALON_REGISTRY_DIR", (work + "/reg").c_str(), 1);
-  dk::SetBoxAnswerer(std::make_unique<dk::TNonInteractiveAnswerer>(false));
+  PrepareRunFolder(work);
 
   const std::string target = work + "/archiv6.db";
   long rss = -1;
@@ -312,6 +224,7 @@ int main(int argc, char** argv) {
     for (int r = 0; r < rounds; ++r) {
       TRound round;
       long syncs = SyncCount();
+      FreshArchive(target);
       const TRun plain = Convert(source, target, false);
       round.Conversion = plain.Total;
       round.ConversionSyncs = SyncCount() - syncs;
@@ -357,6 +270,7 @@ int main(int argc, char** argv) {
   }
   std::printf("peak memory (max RSS):   %.1f MiB\n", rss / 1024.0);
   if (drawnRun) {
+    FreshArchive(work + "/archiv6-drawn.db");
     const TRun drawn = Convert(source, work + "/archiv6-drawn.db", true);
     std::printf("with the display drawn:  %.2f s (%.2f of the best plain run)\n", drawn.Total,
                 drawn.Total / stages.Total);

@@ -9,6 +9,16 @@ TCopyTransactions::TCopyTransactions(TConnection& connection, const TCopyProgres
   FScope = std::make_unique<TBulkScope>(FConnection, kPolicy);
 }
 
+TCopyTransactions::~TCopyTransactions() {
+  FScope.reset();
+  if (FDeferring) FConnection.SetDeferredFailureHandler(nullptr);
+}
+
+void TCopyTransactions::DeferFailures(TDeferredFailureHandler handler) {
+  FDeferring = handler != nullptr;
+  FConnection.SetDeferredFailureHandler(std::move(handler));
+}
+
 void TCopyTransactions::RowDone(bool letMessagesThrough) {
   if (FProgress.Step && FProgress.Step(letMessagesThrough)) {
     FScope->Finish();

@@ -39,6 +39,19 @@ class TCopyTransactions {
   // `countedAs` the legacy table whose row count is its total.
   TCopyTransactions(TConnection& connection, const TCopyProgress& progress,
                     const std::string& table, const std::string& countedAs);
+  // Commits what is left, as Finish, reporting no failure.
+  ~TCopyTransactions();
+  TCopyTransactions(const TCopyTransactions&) = delete;
+  TCopyTransactions& operator=(const TCopyTransactions&) = delete;
+
+  // Lets an engine that can (a server) send the copy's rows together instead
+  // of one round trip each. A row that fails is then reported to `handler`
+  // when the rows are sent, at the latest by Finish, under the tag the copy
+  // gave it with Tag before its post.
+  void DeferFailures(TDeferredFailureHandler handler);
+  // Whether rows are sent together, so that each needs its tag.
+  bool Defers() const { return FDeferring && FConnection.DefersWrites(); }
+  void Tag(std::string tag) { FConnection.SetWriteTag(std::move(tag)); }
 
   // After each source row: reports the step. When the run was asked to stop,
   // commits the rows so far and reports the stop.
@@ -50,6 +63,7 @@ class TCopyTransactions {
   TConnection& FConnection;
   const TCopyProgress& FProgress;
   std::unique_ptr<TBulkScope> FScope;
+  bool FDeferring = false;
 };
 
 // The failures of one copy by kind: a column whose values are not taken

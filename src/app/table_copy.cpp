@@ -138,11 +138,19 @@ int TTableCopy::CopyTable(const std::string& tableName) {
   };
   int count = 0;
   TCopyTransactions transactions(TargetConnection(FTarget), FProgress, tableName, tableName);
+  // On a server the rows travel together; a row that fails there is logged
+  // when they arrive, with the same line, and no longer counts as copied.
+  transactions.DeferFailures([&](const std::string& tag, const EDatabaseError& e) {
+    Log("Datensatz \"" + tag + "\" konnte nicht kopiert werden.");
+    failures.Row(e);
+    --count;
+  });
   while (!FSource.Eof()) {
     try {
       FTarget.Append();
       CopyRecordFields(FSource, map, valueFailed);
       if (todoGuid) todoGuid->SetAsString(NewGuidText());
+      if (transactions.Defers()) transactions.Tag(FirstColumnText(FSource));
       FTarget.Post();
       ++count;
     } catch (const EBatchLost&) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 #include "data/dataset.h"
 #include "sys/text.h"
@@ -95,6 +96,7 @@ void TConnection::OpenProvider(bool create) {
     else
       provider->Open(params, options);
     FProvider = std::move(provider);
+    ApplyDeferredFailureHandler();
   } catch (const EDatabaseError& e) {
     RecordError(e);
     throw;
@@ -135,6 +137,31 @@ void TConnection::Close() {
   FPageCacheRaised = false;
   provider->Close();
   if (failure) std::rethrow_exception(failure);
+}
+
+void TConnection::SetDeferredFailureHandler(TDeferredFailureHandler handler) {
+  if (!handler && FProvider) {
+    // What is kept is sent while its handler still listens.
+    try {
+      FProvider->FlushDeferred();
+    } catch (const EDatabaseError& e) {
+      RecordError(e);
+    }
+  }
+  FDeferredFailure = std::move(handler);
+  ApplyDeferredFailureHandler();
+}
+
+void TConnection::ApplyDeferredFailureHandler() {
+  if (!FProvider) return;
+  if (!FDeferredFailure) {
+    FProvider->SetDeferredFailureHandler(nullptr);
+    return;
+  }
+  FProvider->SetDeferredFailureHandler([this](const std::string& tag, const EDatabaseError& error) {
+    RecordError(error);
+    FDeferredFailure(tag, error);
+  });
 }
 
 void TConnection::CheckConnected() const {
@@ -182,7 +209,7 @@ void TConnection::RecordError(const EDatabaseError& error) {
   FErrors.push_back(std::move(info));
 }
 
-int64_t TConnection::RunWrite(TProviderStatement& statement) {
+int64_t TConnection::RunWrite(TProviderStatement& statement, bool deferrable) {
   CheckConnected();
   TProvider& p = *FProvider;
   // A batch whose final commit failed earlier is committed before anything
@@ -200,12 +227,18 @@ int64_t TConnection::RunWrite(TProviderStatement& statement) {
     FBatchRows = 0;
     FBatchBegun = std::chrono::steady_clock::now();
   }
-  bool savepoint = p.InTransaction() && p.FailedStatementAbortsTransaction();
+  // A row of a bulk batch the engine sends later together with others.
+  const bool defer = deferrable && FBatchOpen && FTransLevel == 0 && p.DefersWrites() &&
+                     p.CanDeferWrite(statement);
+  bool savepoint = !defer && p.InTransaction() && p.FailedStatementAbortsTransaction();
   try {
     if (savepoint) p.Savepoint(kWriteSavepoint);
     try {
-      while (statement.Step()) {
-      }
+      if (defer)
+        p.DeferWrite(statement, std::exchange(FWriteTag, std::string()));
+      else
+        while (statement.Step()) {
+        }
     } catch (...) {
       statement.Reset();
       if (savepoint && p.InTransaction()) {
@@ -234,7 +267,7 @@ int64_t TConnection::RunWrite(TProviderStatement& statement) {
     }
     throw;
   }
-  int64_t rows = statement.RowsAffected();
+  int64_t rows = defer ? 1 : statement.RowsAffected();
   statement.Reset();
   ++FChangeCount;
   // A write that found the file held by a reader is a commit held up: it is

@@ -137,8 +137,20 @@ class TConnection {
   TTableInfo TableInfo(std::string_view table);
   std::string QuoteIdentifier(std::string_view name);
   // Runs a prepared write statement (bound already) under the transaction
-  // rules above and returns the rows it changed.
-  int64_t RunWrite(TProviderStatement& statement);
+  // rules above and returns the rows it changed. A `deferrable` write (an
+  // INSERT whose caller needs nothing back from the engine) may be kept by
+  // an engine that sends bulk writes together; it then counts as one row.
+  int64_t RunWrite(TProviderStatement& statement, bool deferrable = false);
+
+  // Lets the engine send the writes of a bulk batch together (see
+  // TProvider::DeferWrite), where it can: a row that fails then is recorded
+  // on the error list and reported to `handler`, with the tag set for it by
+  // SetWriteTag. An empty handler sends what is kept and ends the deferral.
+  void SetDeferredFailureHandler(TDeferredFailureHandler handler);
+  // Whether writes are deferred now.
+  bool DefersWrites() const { return FProvider && FProvider->DefersWrites(); }
+  // What the next deferrable write is called in a failure report.
+  void SetWriteTag(std::string tag) { FWriteTag = std::move(tag); }
   // Advances with every write made through this connection.
   uint64_t ChangeCount() const { return FChangeCount; }
   // Adds a failure to the error list, replacing the entries of an earlier one.
@@ -151,6 +163,8 @@ class TConnection {
   void RegisterDataSet(TDataSet* dataSet);
   void UnregisterDataSet(TDataSet* dataSet);
   void OpenProvider(bool create);
+  // Gives the provider the connection's handler of deferred failures.
+  void ApplyDeferredFailureHandler();
   // The connection string with the provider set by SetProvider.
   std::string EffectiveConnectionString() const;
   TProviderOptions Options() const;
@@ -180,6 +194,9 @@ class TConnection {
   std::vector<TProviderErrorInfo> FErrors;
   int FTransLevel = 0;
   uint64_t FChangeCount = 0;
+
+  TDeferredFailureHandler FDeferredFailure;
+  std::string FWriteTag;
 
   int FBulkDepth = 0;
   TBulkPolicy FBulkPolicy;

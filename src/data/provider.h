@@ -95,6 +95,13 @@ class TProviderStatement {
   virtual int64_t RowsAffected() const = 0;
 };
 
+class EDatabaseError;
+
+// Told of a bulk write the engine sent later, together with others, and that
+// failed then: `tag` is what the writer said of the row when it wrote it.
+using TDeferredFailureHandler =
+    std::function<void(const std::string& tag, const EDatabaseError& error)>;
+
 class TProvider {
  public:
   virtual ~TProvider() = default;
@@ -145,6 +152,22 @@ class TProvider {
   // a large load; 0 returns to the engine's own limit. Only a hint: an engine
   // without such a limit ignores it, and a failure to apply it is ignored.
   virtual void SetPageCacheLimit(size_t /*bytes*/) {}
+
+  // Bulk writes sent together. An engine whose every command is a round trip
+  // to a server may, inside a transaction, keep the bound values of a plain
+  // INSERT (DeferWrite, where CanDeferWrite allows it) instead of running it,
+  // and send the rows it kept together before its next other command, before
+  // a commit, or once enough have gathered. A row that fails then is reported
+  // to the handler and undoes only itself. Nothing is deferred without a
+  // handler; a rollback drops what is kept.
+  virtual void SetDeferredFailureHandler(TDeferredFailureHandler /*handler*/) {}
+  virtual bool DefersWrites() const { return false; }
+  virtual bool CanDeferWrite(const TProviderStatement& /*statement*/) const { return false; }
+  // Keeps the row `statement` has bound (the statement may be reset and
+  // bound anew at once). A value the engine cannot take fails here.
+  virtual void DeferWrite(TProviderStatement& /*statement*/, std::string /*tag*/) {}
+  // Sends what is kept now.
+  virtual void FlushDeferred() {}
   // The value the engine gave the engine-numbered column (or the hidden row
   // identity) of the row inserted last on this connection.
   virtual int64_t LastInsertId() = 0;

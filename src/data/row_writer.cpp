@@ -172,8 +172,10 @@ void TRowWriter::Insert(TConnection& connection, std::vector<TVariant>& row,
     connection.RecordError(e);
     throw;
   }
-  connection.RunWrite(statement);
-  if (!FUseRowId && FEngineNumberedField < 0) return;
+  // Only a row whose engine number nobody reads back may be sent later.
+  const bool deferrable = !FUseRowId && FEngineNumberedField < 0;
+  connection.RunWrite(statement, deferrable);
+  if (deferrable) return;
   int64_t id = connection.Engine().LastInsertId();
   if (FUseRowId) rowId.SetInteger(id);
   if (FEngineNumberedField < 0) return;

@@ -28,6 +28,9 @@ constexpr const char* kSearchPath = "public, dk_types, pg_catalog";
 constexpr const char* kUniqueViolation = "23505";
 // Prepared statements of closed datasets are dropped on the server in groups.
 constexpr size_t kDeallocateBatch = 32;
+// Deferred rows of a bulk load are sent once this many have gathered.
+constexpr size_t kDeferredRows = 8192;
+constexpr size_t kDeferredBytes = size_t{4} << 20;
 
 // Type numbers of the server's built-in types.
 enum : Oid {
@@ -238,6 +241,39 @@ struct TSession {
   // The built-in type each user-defined type (a domain) stands on.
   std::map<Oid, Oid> BaseTypes;
 
+  // Rows of a bulk load kept to be sent together (see DeferWrite): all for
+  // one prepared INSERT, whose rows COPY takes in its text form.
+  struct TDeferredRow {
+    std::string Tag;
+    std::vector<TVariant> Params;
+    size_t End = 0;  // where its line ends in DeferredData
+  };
+  TDeferredFailureHandler OnDeferredFailure;
+  std::string DeferredStatement;  // the INSERT's name on the server
+  std::string DeferredCopy;       // the COPY command that takes its rows
+  std::vector<Oid> DeferredTypes;
+  std::vector<TDeferredRow> DeferredRows;
+  std::string DeferredData;
+  bool Sending = false;
+
+  // Sends the deferred rows before any other command, so that everything
+  // the server answers takes them into account.
+  void Sync() {
+    if (!Sending && !DeferredRows.empty()) SendDeferred();
+  }
+  void SendDeferred();
+  void DiscardDeferred() {
+    DeferredRows.clear();
+    DeferredData.clear();
+  }
+  // Copies deferred rows [first, last) as one COPY; a COPY that fails is
+  // taken back and halved until the failing rows stand alone.
+  void CopyRows(size_t first, size_t last);
+  bool TryCopy(size_t first, size_t last);
+  // Writes deferred row `index` with its own INSERT, so that a failing row
+  // fails as it would have alone, and reports the failure.
+  void InsertAlone(size_t index);
+
   bool Broken() const { return !Conn || PQstatus(Conn) == CONNECTION_BAD; }
 
   [[noreturn]] void ThrowLost(const std::string& detail) const {
@@ -246,20 +282,36 @@ struct TSession {
         "08006");
   }
 
-  // Raises the failure of `result` (or of the connection).
-  [[noreturn]] void ThrowFailure(const PGresult* result) const {
+  // Whether the failure of `result` is the end of the connection rather
+  // than of the statement.
+  bool LostBy(const PGresult* result) const {
+    const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    return Broken() || !result || (state && std::strncmp(state, "08", 2) == 0) ||
+           (state && std::strcmp(state, "57P01") == 0);
+  }
+
+  // The failure of the statement whose result is `result`.
+  EProviderError ErrorOf(const PGresult* result) const {
     const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
     std::string message =
         TrimmedMessage(result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr);
     if (message.empty()) message = TrimmedMessage(Conn ? PQerrorMessage(Conn) : nullptr);
-    if (Broken() || (state && std::strncmp(state, "08", 2) == 0) ||
-        (state && std::strcmp(state, "57P01") == 0))
-      ThrowLost(message.empty() ? "keine Antwort" : message);
     const std::string detail =
         TrimmedMessage(result ? PQresultErrorField(result, PG_DIAG_MESSAGE_DETAIL) : nullptr);
     if (!detail.empty()) message += ": " + detail;
     const std::string sqlState = state ? state : "HY000";
-    throw EProviderError(message, sqlState == kUniqueViolation ? kDuplicateKeyError : 0, sqlState);
+    return EProviderError(message, sqlState == kUniqueViolation ? kDuplicateKeyError : 0, sqlState);
+  }
+
+  // Raises the failure of `result` (or of the connection).
+  [[noreturn]] void ThrowFailure(const PGresult* result) const {
+    if (LostBy(result)) {
+      std::string message =
+          TrimmedMessage(result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr);
+      if (message.empty()) message = TrimmedMessage(Conn ? PQerrorMessage(Conn) : nullptr);
+      ThrowLost(message.empty() ? "keine Antwort" : message);
+    }
+    throw ErrorOf(result);
   }
 
   // Checks that `result` succeeded and returns it.
@@ -278,6 +330,7 @@ struct TSession {
   // Runs `sql` with text parameters `params` ($1, $2, ...).
   TResult Query(const std::string& sql, const std::vector<std::string>& params = {}) {
     CheckOpen();
+    Sync();
     std::vector<const char*> values;
     for (const auto& p : params) values.push_back(p.c_str());
     return Checked(PQexecParams(Conn, sql.c_str(), static_cast<int>(values.size()), nullptr,
@@ -286,6 +339,7 @@ struct TSession {
 
   void Exec(const std::string& sql) {
     CheckOpen();
+    Sync();
     Checked(PQexec(Conn, sql.c_str()));
   }
 
@@ -407,10 +461,145 @@ bool ParameterText(const TVariant& value, Oid type, std::string& text, bool& bin
   return true;
 }
 
+// Appends `value` to a row of COPY's text form, for a column of type `type`.
+void AppendCopyValue(std::string& line, const TVariant& value, Oid type) {
+  std::string text;
+  bool binary = false;
+  if (!ParameterText(value, type, text, binary)) {
+    line += "\\N";
+    return;
+  }
+  if (binary) {
+    // The input form of binary data, "\x" and hex digits, its backslash
+    // doubled for COPY.
+    static const char kHex[] = "0123456789abcdef";
+    line += "\\\\x";
+    for (unsigned char c : text) {
+      line += kHex[c >> 4];
+      line += kHex[c & 15];
+    }
+    return;
+  }
+  for (char c : text) {
+    switch (c) {
+      case '\\':
+        line += "\\\\";
+        break;
+      case '\n':
+        line += "\\n";
+        break;
+      case '\r':
+        line += "\\r";
+        break;
+      case '\t':
+        line += "\\t";
+        break;
+      default:
+        line += c;
+    }
+  }
+}
+
+// For "INSERT INTO t (a, b) VALUES ($1, $2)" exactly, the COPY command that
+// takes the same rows ("COPY t (a, b) FROM STDIN"); empty for anything else.
+std::string CopyCommandOf(std::string_view numbered, int params) {
+  constexpr std::string_view kInsert = "INSERT INTO ";
+  if (params < 1 || numbered.substr(0, kInsert.size()) != kInsert) return {};
+  std::string_view rest = numbered.substr(kInsert.size());
+  const size_t open = rest.find(" (");
+  const size_t values = rest.find(") VALUES (");
+  if (open == std::string_view::npos || values == std::string_view::npos || values < open)
+    return {};
+  std::string expected;
+  for (int i = 1; i <= params; ++i)
+    expected += (i > 1 ? "," : "") + std::string("$") + std::to_string(i);
+  if (rest.substr(values + 10) != expected + ")") return {};
+  return "COPY " + std::string(rest.substr(0, values + 1)) + " FROM STDIN";
+}
+
+void TSession::SendDeferred() {
+  Sending = true;
+  try {
+    CopyRows(0, DeferredRows.size());
+  } catch (...) {
+    Sending = false;
+    DiscardDeferred();
+    throw;
+  }
+  Sending = false;
+  DiscardDeferred();
+}
+
+void TSession::CopyRows(size_t first, size_t last) {
+  if (first >= last) return;
+  Exec("SAVEPOINT dk_copy");
+  if (TryCopy(first, last)) {
+    Exec("RELEASE SAVEPOINT dk_copy");
+    return;
+  }
+  Exec("ROLLBACK TO SAVEPOINT dk_copy");
+  Exec("RELEASE SAVEPOINT dk_copy");
+  if (last - first == 1) {
+    InsertAlone(first);
+    return;
+  }
+  const size_t middle = first + (last - first) / 2;
+  CopyRows(first, middle);
+  CopyRows(middle, last);
+}
+
+bool TSession::TryCopy(size_t first, size_t last) {
+  TResult start(PQexec(Conn, DeferredCopy.c_str()));
+  if (PQresultStatus(start.get()) != PGRES_COPY_IN) {
+    if (LostBy(start.get())) ThrowFailure(start.get());
+    return false;
+  }
+  const size_t from = first == 0 ? 0 : DeferredRows[first - 1].End;
+  const size_t to = DeferredRows[last - 1].End;
+  if (PQputCopyData(Conn, DeferredData.data() + from, static_cast<int>(to - from)) != 1 ||
+      PQputCopyEnd(Conn, nullptr) != 1)
+    ThrowFailure(nullptr);
+  bool ok = true;
+  while (PGresult* raw = PQgetResult(Conn)) {
+    TResult result(raw);
+    if (PQresultStatus(raw) == PGRES_COMMAND_OK) continue;
+    if (LostBy(raw)) ThrowFailure(raw);
+    ok = false;
+  }
+  return ok;
+}
+
+void TSession::InsertAlone(size_t index) {
+  const TDeferredRow& row = DeferredRows[index];
+  const size_t n = row.Params.size();
+  std::vector<std::string> texts(n);
+  std::vector<const char*> values(n, nullptr);
+  std::vector<int> lengths(n, 0), formats(n, 0);
+  for (size_t i = 0; i < n; ++i) {
+    bool binary = false;
+    if (!ParameterText(row.Params[i], DeferredTypes[i], texts[i], binary)) continue;
+    values[i] = texts[i].data();
+    lengths[i] = static_cast<int>(texts[i].size());
+    formats[i] = binary ? 1 : 0;
+  }
+  Exec("SAVEPOINT dk_copy");
+  TResult result(PQexecPrepared(Conn, DeferredStatement.c_str(), static_cast<int>(n), values.data(),
+                                lengths.data(), formats.data(), 0));
+  if (PQresultStatus(result.get()) == PGRES_COMMAND_OK) {
+    Exec("RELEASE SAVEPOINT dk_copy");
+    return;
+  }
+  if (LostBy(result.get())) ThrowFailure(result.get());
+  const EProviderError error = ErrorOf(result.get());
+  Exec("ROLLBACK TO SAVEPOINT dk_copy");
+  Exec("RELEASE SAVEPOINT dk_copy");
+  if (OnDeferredFailure) OnDeferredFailure(row.Tag, error);
+}
+
 class TPgStatement : public TProviderStatement {
  public:
-  TPgStatement(std::shared_ptr<TSession> session, std::string sql, std::string name,
-               std::vector<std::string> paramNames, const PGresult* description)
+  TPgStatement(std::shared_ptr<TSession> session, std::string sql, std::string_view numbered,
+               std::string name, std::vector<std::string> paramNames, const PGresult* description)
       : FSession(std::move(session)),
         FSql(std::move(sql)),
         FName(std::move(name)),
@@ -427,6 +616,7 @@ class TPgStatement : public TProviderStatement {
     FParams.resize(static_cast<size_t>(params));
     // A name used twice is one parameter; NumberParameters made it one number.
     FParamNames.resize(static_cast<size_t>(params));
+    FCopy = CopyCommandOf(numbered, params);
 
     std::vector<Oid> tables;
     for (int i = 0; i < fields; ++i)
@@ -539,9 +729,17 @@ class TPgStatement : public TProviderStatement {
 
   int64_t RowsAffected() const override { return FChanges; }
 
+  // The COPY command that takes this INSERT's rows; empty for a statement
+  // that is not such an INSERT.
+  const std::string& CopyCommand() const { return FCopy; }
+  const std::string& Name() const { return FName; }
+  const std::vector<Oid>& ParamTypes() const { return FParamTypes; }
+  const std::vector<TVariant>& Params() const { return FParams; }
+
  private:
   void Run() {
     FSession->CheckOpen();
+    FSession->Sync();
     const size_t n = FParams.size();
     std::vector<std::string> texts(n);
     std::vector<const char*> values(n, nullptr);
@@ -565,6 +763,7 @@ class TPgStatement : public TProviderStatement {
   std::vector<TVariant> FParams;
   std::vector<TColumnInfo> FColumns;
   std::vector<Oid> FTypes;
+  std::string FCopy;
   TResult FResult;
   int FRow = -1;
   bool FDone = false;
@@ -635,10 +834,12 @@ class TPostgresProvider : public TProvider {
     FSession->Stale.clear();
     FSession->Tables.clear();
     FSession->BaseTypes.clear();
+    FSession->DiscardDeferred();
   }
 
   std::unique_ptr<TProviderStatement> Prepare(std::string_view sql) override {
     FSession->CheckOpen();
+    FSession->Sync();
     FSession->DropStale(false);
     std::vector<std::string> names;
     const std::string text = NumberParameters(sql, names);
@@ -654,7 +855,7 @@ class TPostgresProvider : public TProvider {
     // A change of the tables' layout may change what is known of them.
     const std::string first = FirstWord(sql);
     if (first == "CREATE" || first == "ALTER" || first == "DROP") FSession->Tables.clear();
-    return std::make_unique<TPgStatement>(FSession, std::string(sql), name, std::move(names),
+    return std::make_unique<TPgStatement>(FSession, std::string(sql), text, name, std::move(names),
                                           description.get());
   }
 
@@ -663,8 +864,39 @@ class TPostgresProvider : public TProvider {
     return nullptr;  // rows have no lasting identity of their own here
   }
 
+  void SetDeferredFailureHandler(TDeferredFailureHandler handler) override {
+    FSession->OnDeferredFailure = std::move(handler);
+  }
+  bool DefersWrites() const override { return FSession->OnDeferredFailure != nullptr; }
+  bool CanDeferWrite(const TProviderStatement& statement) const override {
+    const auto* st = dynamic_cast<const TPgStatement*>(&statement);
+    return st && !st->CopyCommand().empty() && InTransaction();
+  }
+  void DeferWrite(TProviderStatement& statement, std::string tag) override {
+    auto& st = static_cast<TPgStatement&>(statement);
+    TSession& session = *FSession;
+    if (session.DeferredStatement != st.Name()) session.Sync();
+    // The row's line first: a value COPY cannot carry fails the row now.
+    std::string line;
+    for (size_t i = 0; i < st.Params().size(); ++i) {
+      if (i) line += '\t';
+      AppendCopyValue(line, st.Params()[i], st.ParamTypes()[i]);
+    }
+    line += '\n';
+    session.DeferredStatement = st.Name();
+    session.DeferredCopy = st.CopyCommand();
+    session.DeferredTypes = st.ParamTypes();
+    session.DeferredData += line;
+    session.DeferredRows.push_back({std::move(tag), st.Params(), session.DeferredData.size()});
+    if (session.DeferredRows.size() >= kDeferredRows ||
+        session.DeferredData.size() >= kDeferredBytes)
+      session.Sync();
+  }
+  void FlushDeferred() override { FSession->Sync(); }
+
   void BeginTransaction() override { FSession->Exec("BEGIN"); }
   void Commit() override {
+    FSession->Sync();
     if (FSession->TransactionStatus() == PQTRANS_INERROR) {
       FSession->Exec("ROLLBACK");
       throw EProviderError(
@@ -675,6 +907,7 @@ class TPostgresProvider : public TProvider {
     FSession->Exec("COMMIT");
   }
   void Rollback() override {
+    FSession->DiscardDeferred();
     if (InTransaction()) FSession->Exec("ROLLBACK");
   }
   void Savepoint(std::string_view name) override {
