@@ -1,6 +1,7 @@
 #include "app/table_copy.h"
 
 #include <exception>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -144,6 +145,7 @@ int TTableCopy::CopyTable(const std::string& tableName) {
     Log("Datensatz \"" + tag + "\" konnte nicht kopiert werden.");
     failures.Row(e);
     --count;
+    return true;
   });
   while (!FSource.Eof()) {
     try {
@@ -205,6 +207,16 @@ void TTableCopy::CopyDocuments() {
   // A row that cannot be posted ends the copy (and the conversion); every
   // row posted before it is committed on the way out.
   TCopyTransactions transactions(TargetConnection(FTarget), FProgress, "DOCUMENT", "DOCUMENT");
+  // On a server the rows travel together: the first that fails there drops
+  // the rows posted after it and ends the copy as its own post would have.
+  std::optional<EDatabaseError> sentRowFailed;
+  transactions.DeferFailures([&](const std::string&, const EDatabaseError& e) {
+    sentRowFailed = e;
+    return false;
+  });
+  const auto endAtASentFailure = [&] {
+    if (sentRowFailed) throw EDatabaseError(*sentRowFailed);
+  };
   while (!FSource.Eof()) {
     FTarget.Append();
     CopyRecordFields(FSource, map, valueFailed);
@@ -230,11 +242,14 @@ void TTableCopy::CopyDocuments() {
     if (myNames)
       assign("MYNAMES", [&] { myNames->SetAsString(source(names, "NAMES").AsString()); });
     FTarget.Post();
+    endAtASentFailure();
     ++count;
     transactions.RowDone(true);
+    endAtASentFailure();
     FSource.Next();
   }
   transactions.Finish();
+  endAtASentFailure();
   failures.LogCounts();
   Log(CountText(count));
 }
@@ -270,6 +285,14 @@ void TTableCopy::MoveRtfTexts() {
   TCopyFailures failures(FLog);
   TCopyTransactions transactions(target, FProgress, "RTFTEXT",
                                  sourceHasRtf ? "DOCUMENT" : "DOCBLOBS");
+  // On a server the texts travel together; a text that fails there is
+  // logged when they arrive, with the same line.
+  statement.SetDeferrable(true);
+  transactions.DeferFailures([this, &failures](const std::string&, const EDatabaseError& e) {
+    Log("*** RTF-Text konnte nicht kopiert werden ***");
+    failures.RtfText(e);
+    return true;
+  });
   WriteRtfTexts(statement, bytes, failures, transactions);
 }
 

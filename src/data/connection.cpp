@@ -160,7 +160,7 @@ void TConnection::ApplyDeferredFailureHandler() {
   }
   FProvider->SetDeferredFailureHandler([this](const std::string& tag, const EDatabaseError& error) {
     RecordError(error);
-    FDeferredFailure(tag, error);
+    return FDeferredFailure(tag, error);
   });
 }
 

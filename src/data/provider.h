@@ -99,8 +99,11 @@ class EDatabaseError;
 
 // Told of a bulk write the engine sent later, together with others, and that
 // failed then: `tag` is what the writer said of the row when it wrote it.
+// Returns whether the rows kept after it are still to be written; false
+// drops them, as a writer that stops at its first failure would never have
+// written them.
 using TDeferredFailureHandler =
-    std::function<void(const std::string& tag, const EDatabaseError& error)>;
+    std::function<bool(const std::string& tag, const EDatabaseError& error)>;
 
 class TProvider {
  public:

@@ -100,7 +100,7 @@ int64_t TQuery::ExecSQL() {
     conn.RecordError(e);
     throw;
   }
-  return conn.RunWrite(statement);
+  return conn.RunWrite(statement, FDeferrable);
 }
 
 }  // namespace dk

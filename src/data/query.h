@@ -32,6 +32,10 @@ class TQuery : public TDataSet {
   // rows are discarded); returns the number of rows it changed. Opens the
   // connection when it is closed.
   int64_t ExecSQL();
+  // Lets ExecSQL leave a write to an engine that sends the writes of a bulk
+  // batch together (see TConnection::SetDeferredFailureHandler); it then
+  // counts as one row, whatever the statement will change.
+  void SetDeferrable(bool value) { FDeferrable = value; }
 
  protected:
   TCommand BuildCommand() override;
@@ -46,6 +50,7 @@ class TQuery : public TDataSet {
   std::string FParsedSql;
   bool FParsed = false;
   bool FParamCheck = true;
+  bool FDeferrable = false;
   std::unique_ptr<TProviderStatement> FExecStatement;
 };
 

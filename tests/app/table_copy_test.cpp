@@ -19,6 +19,7 @@
 #include "legacy_archive.h"
 #include "px_writer.h"
 #include "settings/error_log.h"
+#include "support/pg_server.h"
 #include "support/settings_sandbox.h"
 #include "support/temp_dir.h"
 #include "sys/string_list.h"
@@ -75,6 +76,20 @@ class TableCopyTest : public test::SettingsTest {
     FTarget = std::make_unique<TConnection>();
     FTarget->SetConnectionString(
         "Provider=MSDataShape.1;Data Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + path);
+    FTarget->Open();
+    return *FTarget;
+  }
+
+  // A new empty archive on the test run's database server, opened; the
+  // database goes when the test ends.
+  TConnection& NewServerTarget() {
+    FServerDb = std::make_unique<test::TTestDatabase>(test::TTestDatabase::TMode::NameOnly);
+    const std::string settings = FDir / "ziel.dkcs";
+    test::WriteFile(settings,
+                    "[AdoConnection]\nConnectionString=" + FServerDb->ConnectionString() + "\n");
+    CreateEmptyServerArchive(settings);
+    FTarget = std::make_unique<TConnection>();
+    FTarget->SetConnectionString(FServerDb->ConnectionString());
     FTarget->Open();
     return *FTarget;
   }
@@ -141,6 +156,7 @@ class TableCopyTest : public test::SettingsTest {
   std::unique_ptr<TConfiguration> FConfig;
   std::unique_ptr<TApplication> FApp;
   std::string FSource;
+  std::unique_ptr<test::TTestDatabase> FServerDb;
   std::unique_ptr<TConnection> FTarget;
   std::unique_ptr<TFormArcport5Main> FForm;
 };
@@ -467,6 +483,42 @@ TEST_F(TableCopyTest, DocumentPostFailureKeepsTheRowsBefore) {
   EXPECT_EQ(Log(), std::vector<std::string>{"Daten übernehmen, Tabelle DOCUMENT"});
   TConnection other;
   other.SetConnectionString("Provider=SQLite;Data Source=" + path);
+  other.Open();
+  EXPECT_EQ(Rows("SELECT DOCID, DOCNO FROM DOCUMENT ORDER BY DOCID", &other),
+            (std::vector<std::string>{"1|A-1", "2|A-2"}));
+}
+
+// On a server the rows of a copy travel together, and a row that fails is
+// found among them afterwards: the log says the same, the same rows arrive.
+// A DOCUMENT row that fails there still ends the copy and keeps exactly the
+// rows before it.
+TEST_F(TableCopyTest, RowsFailingOnAServerAreReportedAsTheyWouldBeAlone) {
+  DK_SKIP_WITHOUT_PG_SERVER();
+  TConnection& target = NewServerTarget();
+  target.Execute("CREATE TABLE EINDEUTIG (K INTEGER PRIMARY KEY, V CHAR(10))");
+  std::string csv = "K:I,V:A10\n1,eins\n1,doppelt\n";
+  for (int k = 2; k <= 3000; ++k) csv += std::to_string(k) + ",v\n";
+  csv += "2999,spät\n";
+  WriteLegacyTable("EINDEUTIG", csv);
+  EXPECT_EQ(Form().CopyTable("EINDEUTIG"), 3000);
+  const std::vector<std::string> log = Log();
+  ASSERT_EQ(log.size(), 6u);
+  EXPECT_EQ(log[1], "Datensatz \"1\" konnte nicht kopiert werden.");
+  EXPECT_EQ(log[2].rfind("Ursache: duplicate key value", 0), 0u) << log[2];
+  EXPECT_EQ(log[3], "Datensatz \"2999\" konnte nicht kopiert werden.");
+  EXPECT_EQ(log[4], "insgesamt 2 Datensätze nicht kopiert");
+  EXPECT_EQ(log[5], "3000 Datensätze bearbeitet");
+  EXPECT_EQ(Rows("SELECT COUNT(*), MIN(V), MAX(V) FROM EINDEUTIG"),
+            std::vector<std::string>{"3000|eins|v"});
+
+  WriteLegacyTable("DOCUMENT",
+                   "DOCID:I,APPLNAME:A100,NUMBER:A20,NOTE:M10,NAMES:A20\n1,Brief,A-1,,\n"
+                   "2,Brief,A-2,,\n2,Brief,A-3,,\n4,Brief,A-4,,\n");
+  FForm.reset();
+  EXPECT_THROW(Form().CopyDocuments(), std::exception);
+  EXPECT_EQ(Log(), std::vector<std::string>{"Daten übernehmen, Tabelle DOCUMENT"});
+  TConnection other;
+  other.SetConnectionString(FServerDb->ConnectionString());
   other.Open();
   EXPECT_EQ(Rows("SELECT DOCID, DOCNO FROM DOCUMENT ORDER BY DOCID", &other),
             (std::vector<std::string>{"1|A-1", "2|A-2"}));

@@ -65,6 +65,112 @@ TEST_P(BulkScopeTest, AFailingRowKeepsEveryOtherRow) {
   EXPECT_EQ(Visible(), 8);
 }
 
+// A server engine sends the rows of a batch together; a row that fails there
+// is reported later, by tag. Either way each failing row fails alone, in row
+// order, the first of two equal keys wins, and the connection's own reads see
+// every row written before them.
+TEST_P(BulkScopeTest, RowsSentTogetherReportEachFailingRowByItsTag) {
+  std::vector<std::string> failed;
+  Conn.SetDeferredFailureHandler([&](const std::string& tag, const EDatabaseError&) {
+    failed.push_back(tag);
+    return true;
+  });
+  std::vector<std::pair<int, std::string>> rows;
+  for (int id = 1; id <= 20000; ++id) {
+    rows.emplace_back(id, "row");
+    // Repeated keys: one right after its first, others thousands of rows
+    // later, in another group of rows sent together.
+    if (id == 7) rows.emplace_back(7, "second");
+    if (id == 12000) rows.emplace_back(5, "second");
+    if (id == 19990) rows.emplace_back(19000, "second");
+  }
+  int counted = 0;
+  {
+    TBulkScope scope(Conn, kBulkCommitAtEnd);
+    EXPECT_EQ(Conn.DefersWrites(), Can().WritesSentTogether);
+    for (size_t i = 0; i < rows.size(); ++i) {
+      const auto& [id, value] = rows[i];
+      const std::string tag = std::to_string(id) + "/" + value;
+      Conn.SetWriteTag(tag);
+      try {
+        Target.Append();
+        Target.FieldByName("ID").SetAsInteger(id);
+        Target.FieldByName("V").SetAsString(value);
+        Target.Post();
+        ++counted;
+      } catch (const EDatabaseError&) {
+        Target.Cancel();
+        failed.push_back(tag);
+      }
+      if (i == 100) {
+        TQuery count;
+        count.SetConnection(&Conn);
+        count.SetSQLText("SELECT COUNT(*) AS N FROM T");
+        count.Open();
+        EXPECT_EQ(count.FieldByName("N").AsInteger(), 100);  // one of the 101 failed
+      }
+    }
+    scope.Finish();
+  }
+  Conn.SetDeferredFailureHandler(nullptr);
+  EXPECT_EQ(failed, (std::vector<std::string>{"7/second", "5/second", "19000/second"}));
+  EXPECT_EQ(Conn.Errors().at(0).NativeError, kDuplicateKeyError);
+  EXPECT_EQ(Visible(), 20000);
+  EXPECT_EQ(counted - (Can().WritesSentTogether ? 3 : 0), 20000);
+  TQuery kept;
+  kept.SetConnection(Other.get());
+  kept.SetSQLText("SELECT COUNT(*) AS N FROM T WHERE V = 'second'");
+  kept.Open();
+  EXPECT_EQ(kept.FieldByName("N").AsInteger(), 0);
+}
+
+// Other writes a query leaves to the engine (SetDeferrable) travel together
+// as well, and one that fails fails alone, in order: the second of two
+// updates to the same unique value fails, whether they are a few rows or
+// hundreds apart.
+TEST_P(BulkScopeTest, UpdatesSentTogetherFailAloneInOrder) {
+  Conn.Execute("CREATE TABLE U (ID INTEGER PRIMARY KEY, V " + Ctx().Text(10) + " UNIQUE)");
+  for (int id = 1; id <= 600; id += 100) {
+    std::string values;
+    for (int k = id; k < id + 100; ++k)
+      values += (k > id ? "," : "") + std::string("(") + std::to_string(k) + ",'a" +
+                std::to_string(k) + "')";
+    Conn.Execute("INSERT INTO U (ID, V) VALUES " + values);
+  }
+  std::vector<std::string> failed;
+  Conn.SetDeferredFailureHandler([&](const std::string& tag, const EDatabaseError& e) {
+    EXPECT_EQ(Conn.Errors().at(0).Description, e.what());
+    failed.push_back(tag);
+    return true;
+  });
+  TQuery update;
+  update.SetConnection(&Conn);
+  update.SetSQLText("UPDATE U SET V=:V WHERE ID=:ID");
+  update.SetDeferrable(true);
+  {
+    TBulkScope scope(Conn, kBulkCommitAtEnd);
+    for (int id = 1; id <= 600; ++id) {
+      const std::string value = id == 2 || id == 500 ? "b1" : "b" + std::to_string(id);
+      Conn.SetWriteTag(std::to_string(id));
+      update.Parameters().ParamByName("V").Value = TVariant(value);
+      update.Parameters().ParamByName("ID").Value = TVariant(id);
+      try {
+        update.ExecSQL();
+      } catch (const EDatabaseError&) {
+        failed.push_back(std::to_string(id));
+      }
+    }
+    scope.Finish();
+  }
+  Conn.SetDeferredFailureHandler(nullptr);
+  EXPECT_EQ(failed, (std::vector<std::string>{"2", "500"}));
+  TQuery check;
+  check.SetConnection(Other.get());
+  check.SetSQLText("SELECT COUNT(*) AS N FROM U WHERE V LIKE 'b%'");
+  check.Open();
+  EXPECT_EQ(check.FieldByName("N").AsInteger(), 598);
+}
+
 TEST_P(BulkScopeTest, CommitsEveryFewRowsAndAtTheEnd) {
   {
     TBulkScope scope(Conn, 3);

@@ -19,8 +19,10 @@ class TPostgresContext : public TProviderContext {
  public:
   std::string Name() const override { return "PostgreSQL"; }
   const TProviderCapabilities& Capabilities() const override {
-    static const TProviderCapabilities caps{
-        .TransactionalDdl = true, .TextSizeEnforced = true, .TypedExpressions = true};
+    static const TProviderCapabilities caps{.TransactionalDdl = true,
+                                            .TextSizeEnforced = true,
+                                            .TypedExpressions = true,
+                                            .WritesSentTogether = true};
     return caps;
   }
   std::string Unavailable() const override { return MissingPgServer(); }

@@ -52,6 +52,9 @@ struct TProviderCapabilities {
   // The engine gives an expression's result column a type (MAX of an
   // INTEGER column is INTEGER).
   bool TypedExpressions = false;
+  // The rows of a bulk batch travel to the engine together, and a row that
+  // fails is reported when they arrive.
+  bool WritesSentTogether = false;
 };
 
 // How the engine stores a value, as StoredForm() reports it.

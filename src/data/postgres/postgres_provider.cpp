@@ -31,6 +31,10 @@ constexpr size_t kDeallocateBatch = 32;
 // Deferred rows of a bulk load are sent once this many have gathered.
 constexpr size_t kDeferredRows = 8192;
 constexpr size_t kDeferredBytes = size_t{4} << 20;
+// Deferred writes other than rows for COPY go to the server in groups of
+// this many, each answered at once: the answers of a group must fit the
+// sockets' buffers while the group is still being sent.
+constexpr size_t kPipelineRows = 256;
 
 // Type numbers of the server's built-in types.
 enum : Oid {
@@ -254,6 +258,7 @@ struct TSession {
   std::vector<Oid> DeferredTypes;
   std::vector<TDeferredRow> DeferredRows;
   std::string DeferredData;
+  size_t DeferredBytes = 0;  // of the kept values, to bound the memory they take
   bool Sending = false;
 
   // Sends the deferred rows before any other command, so that everything
@@ -265,14 +270,30 @@ struct TSession {
   void DiscardDeferred() {
     DeferredRows.clear();
     DeferredData.clear();
+    DeferredBytes = 0;
   }
   // Copies deferred rows [first, last) as one COPY; a COPY that fails is
   // taken back and halved until the failing rows stand alone.
   void CopyRows(size_t first, size_t last);
   bool TryCopy(size_t first, size_t last);
-  // Writes deferred row `index` with its own INSERT, so that a failing row
-  // fails as it would have alone, and reports the failure.
-  void InsertAlone(size_t index);
+  // Runs the deferred writes [first, last) that COPY cannot take, a group
+  // at a time without waiting for each answer; a group in which a write
+  // fails is taken back, the writes before the failing one are sent again,
+  // and the failing one runs alone.
+  void PipelineRows(size_t first, size_t last);
+  // Sends [first, last) as one group; returns the index of the write that
+  // failed (the group then taken back) or `last`.
+  size_t TryPipeline(size_t first, size_t last);
+  // Runs deferred write `index` with its own statement, so that a failing
+  // row fails as it would have alone, and reports the failure.
+  void WriteAlone(size_t index);
+  // The parameter values of deferred write `index`, as the server takes them.
+  struct TSendForm {
+    std::vector<std::string> Texts;
+    std::vector<const char*> Values;
+    std::vector<int> Lengths, Formats;
+  };
+  TSendForm SendForm(size_t index) const;
 
   bool Broken() const { return !Conn || PQstatus(Conn) == CONNECTION_BAD; }
 
@@ -461,6 +482,18 @@ bool ParameterText(const TVariant& value, Oid type, std::string& text, bool& bin
   return true;
 }
 
+// INSERT, UPDATE or DELETE: a write whose deferral changes nothing but when
+// it runs.
+bool IsPlainWrite(std::string_view sql) {
+  size_t i = 0;
+  while (i < sql.size() && static_cast<unsigned char>(sql[i]) <= ' ') ++i;
+  const std::string word = AsciiUpper(sql.substr(i, 6));
+  return word == "INSERT" || word == "UPDATE" || word == "DELETE";
+}
+
+// Ends the sending of deferred rows at a failed one, by the handler's wish.
+struct TStopSending {};
+
 // Appends `value` to a row of COPY's text form, for a column of type `type`.
 void AppendCopyValue(std::string& line, const TVariant& value, Oid type) {
   std::string text;
@@ -520,7 +553,12 @@ std::string CopyCommandOf(std::string_view numbered, int params) {
 void TSession::SendDeferred() {
   Sending = true;
   try {
-    CopyRows(0, DeferredRows.size());
+    if (DeferredCopy.empty())
+      PipelineRows(0, DeferredRows.size());
+    else
+      CopyRows(0, DeferredRows.size());
+  } catch (const TStopSending&) {
+    // The rows after the failed one are dropped.
   } catch (...) {
     Sending = false;
     DiscardDeferred();
@@ -540,7 +578,7 @@ void TSession::CopyRows(size_t first, size_t last) {
   Exec("ROLLBACK TO SAVEPOINT dk_copy");
   Exec("RELEASE SAVEPOINT dk_copy");
   if (last - first == 1) {
-    InsertAlone(first);
+    WriteAlone(first);
     return;
   }
   const size_t middle = first + (last - first) / 2;
@@ -569,19 +607,89 @@ bool TSession::TryCopy(size_t first, size_t last) {
   return ok;
 }
 
-void TSession::InsertAlone(size_t index) {
+TSession::TSendForm TSession::SendForm(size_t index) const {
   const TDeferredRow& row = DeferredRows[index];
   const size_t n = row.Params.size();
-  std::vector<std::string> texts(n);
-  std::vector<const char*> values(n, nullptr);
-  std::vector<int> lengths(n, 0), formats(n, 0);
+  TSendForm form;
+  form.Texts.resize(n);
+  form.Values.assign(n, nullptr);
+  form.Lengths.assign(n, 0);
+  form.Formats.assign(n, 0);
   for (size_t i = 0; i < n; ++i) {
     bool binary = false;
-    if (!ParameterText(row.Params[i], DeferredTypes[i], texts[i], binary)) continue;
-    values[i] = texts[i].data();
-    lengths[i] = static_cast<int>(texts[i].size());
-    formats[i] = binary ? 1 : 0;
+    if (!ParameterText(row.Params[i], DeferredTypes[i], form.Texts[i], binary)) continue;
+    form.Values[i] = form.Texts[i].data();
+    form.Lengths[i] = static_cast<int>(form.Texts[i].size());
+    form.Formats[i] = binary ? 1 : 0;
   }
+  return form;
+}
+
+void TSession::PipelineRows(size_t first, size_t last) {
+  while (first < last) {
+    const size_t end = std::min(last, first + kPipelineRows);
+    const size_t failed = TryPipeline(first, end);
+    if (failed < end) {
+      PipelineRows(first, failed);
+      WriteAlone(failed);
+      first = failed + 1;
+    } else {
+      first = end;
+    }
+  }
+}
+
+size_t TSession::TryPipeline(size_t first, size_t last) {
+  if (first >= last) return last;
+  if (PQenterPipelineMode(Conn) != 1) ThrowFailure(nullptr);
+  const auto command = [this](const char* sql) {
+    if (PQsendQueryParams(Conn, sql, 0, nullptr, nullptr, nullptr, nullptr, 0) != 1)
+      ThrowFailure(nullptr);
+  };
+  command("SAVEPOINT dk_copy");
+  for (size_t i = first; i < last; ++i) {
+    const TSendForm form = SendForm(i);
+    if (PQsendQueryPrepared(Conn, DeferredStatement.c_str(), static_cast<int>(form.Values.size()),
+                            form.Values.data(), form.Lengths.data(), form.Formats.data(), 0) != 1)
+      ThrowFailure(nullptr);
+  }
+  command("RELEASE SAVEPOINT dk_copy");
+  if (PQpipelineSync(Conn) != 1) ThrowFailure(nullptr);
+  // One result per command, each followed by a null; then the sync.
+  size_t failed = last;
+  bool broken = false;
+  for (size_t c = 0; c < last - first + 2; ++c) {
+    TResult result(PQgetResult(Conn));
+    if (!result) {
+      broken = true;
+      break;
+    }
+    const ExecStatusType status = PQresultStatus(result.get());
+    if (status == PGRES_FATAL_ERROR) {
+      if (LostBy(result.get())) ThrowFailure(result.get());
+      if (c == 0 || c == last - first + 1) ThrowFailure(result.get());
+      if (failed == last) failed = first + c - 1;
+    }
+    TResult end(PQgetResult(Conn));
+  }
+  TResult sync(broken ? nullptr : PQgetResult(Conn));
+  if (broken || !sync || PQresultStatus(sync.get()) != PGRES_PIPELINE_SYNC ||
+      PQexitPipelineMode(Conn) != 1)
+    ThrowFailure(nullptr);
+  if (failed < last) {
+    Exec("ROLLBACK TO SAVEPOINT dk_copy");
+    Exec("RELEASE SAVEPOINT dk_copy");
+  }
+  return failed;
+}
+
+void TSession::WriteAlone(size_t index) {
+  const TDeferredRow& row = DeferredRows[index];
+  const TSendForm form = SendForm(index);
+  const size_t n = form.Values.size();
+  const auto& values = form.Values;
+  const auto& lengths = form.Lengths;
+  const auto& formats = form.Formats;
   Exec("SAVEPOINT dk_copy");
   TResult result(PQexecPrepared(Conn, DeferredStatement.c_str(), static_cast<int>(n), values.data(),
                                 lengths.data(), formats.data(), 0));
@@ -593,7 +701,7 @@ void TSession::InsertAlone(size_t index) {
   const EProviderError error = ErrorOf(result.get());
   Exec("ROLLBACK TO SAVEPOINT dk_copy");
   Exec("RELEASE SAVEPOINT dk_copy");
-  if (OnDeferredFailure) OnDeferredFailure(row.Tag, error);
+  if (OnDeferredFailure && !OnDeferredFailure(row.Tag, error)) throw TStopSending();
 }
 
 class TPgStatement : public TProviderStatement {
@@ -870,26 +978,36 @@ class TPostgresProvider : public TProvider {
   bool DefersWrites() const override { return FSession->OnDeferredFailure != nullptr; }
   bool CanDeferWrite(const TProviderStatement& statement) const override {
     const auto* st = dynamic_cast<const TPgStatement*>(&statement);
-    return st && !st->CopyCommand().empty() && InTransaction();
+    return st && !st->ReturnsRows() && InTransaction() && IsPlainWrite(st->Sql());
   }
   void DeferWrite(TProviderStatement& statement, std::string tag) override {
     auto& st = static_cast<TPgStatement&>(statement);
     TSession& session = *FSession;
     if (session.DeferredStatement != st.Name()) session.Sync();
-    // The row's line first: a value COPY cannot carry fails the row now.
+    // The row's values first: a value the server cannot take fails the row
+    // now, as its own statement would.
     std::string line;
-    for (size_t i = 0; i < st.Params().size(); ++i) {
-      if (i) line += '\t';
-      AppendCopyValue(line, st.Params()[i], st.ParamTypes()[i]);
+    size_t bytes = 0;
+    if (!st.CopyCommand().empty()) {
+      for (size_t i = 0; i < st.Params().size(); ++i) {
+        if (i) line += '\t';
+        AppendCopyValue(line, st.Params()[i], st.ParamTypes()[i]);
+      }
+      line += '\n';
+      bytes = line.size();
+    } else {
+      std::string text;
+      bool binary = false;
+      for (size_t i = 0; i < st.Params().size(); ++i)
+        if (ParameterText(st.Params()[i], st.ParamTypes()[i], text, binary)) bytes += text.size();
     }
-    line += '\n';
     session.DeferredStatement = st.Name();
     session.DeferredCopy = st.CopyCommand();
     session.DeferredTypes = st.ParamTypes();
     session.DeferredData += line;
+    session.DeferredBytes += bytes;
     session.DeferredRows.push_back({std::move(tag), st.Params(), session.DeferredData.size()});
-    if (session.DeferredRows.size() >= kDeferredRows ||
-        session.DeferredData.size() >= kDeferredBytes)
+    if (session.DeferredRows.size() >= kDeferredRows || session.DeferredBytes >= kDeferredBytes)
       session.Sync();
   }
   void FlushDeferred() override { FSession->Sync(); }
