@@ -214,6 +214,11 @@ void TDataSet::Open() {
 void TDataSet::Close() {
   if (!Active()) return;
   Fire(BeforeClose);
+  try {
+    ReleaseRowLock(false);
+  } catch (const EDatabaseError&) {
+    // The connection keeps the failure on its error list.
+  }
   FCursor.Release();
   FWriter.Clear();
   FFields.clear();
@@ -595,11 +600,40 @@ void TDataSet::Edit() {
   Fire(BeforeEdit);
   CheckActive();
   if (!FHasRow) throw EDatabaseError(kEmpty);
+  LockRow();
   FOriginal = FBuffer;
   std::fill(FAssigned.begin(), FAssigned.end(), 0);
   FModified = false;
   FState = dsEdit;
   Fire(AfterEdit);
+}
+
+void TDataSet::LockRow() {
+  // A pessimistic dataset on an engine with row locks holds the row it
+  // edits until Post or Cancel, in a transaction of its own unless one is
+  // open already.
+  if (FLockType != ltPessimistic || !FWriter.CanFindRows()) return;
+  TConnection& conn = *FConnection;
+  if (!conn.Engine().LocksRows()) return;
+  const bool own = !conn.InTransaction();
+  if (own) conn.BeginTrans();
+  try {
+    FWriter.Lock(conn, FBuffer, FRowId);
+  } catch (...) {
+    if (own) conn.RollbackTrans();
+    throw;
+  }
+  FLockTransaction = own;
+}
+
+void TDataSet::ReleaseRowLock(bool commit) {
+  if (!FLockTransaction) return;
+  FLockTransaction = false;
+  if (!FConnection || !FConnection->InTransaction()) return;
+  if (commit)
+    FConnection->CommitTrans();
+  else
+    FConnection->RollbackTrans();
 }
 
 void TDataSet::Post() {
@@ -611,6 +645,7 @@ void TDataSet::Post() {
   if (FState != dsEdit && FState != dsInsert) return;
   bool inserting = FState == dsInsert;
   RunOperation(inserting ? &TDataSet::InternalInsert : &TDataSet::InternalUpdate, OnPostError);
+  ReleaseRowLock(true);
   FState = dsBrowse;
   FOriginal.clear();
   FModified = false;
@@ -630,6 +665,7 @@ void TDataSet::Cancel() {
     Fire(BeforeCancel);
     FBuffer = FOriginal;
     FOriginal.clear();
+    ReleaseRowLock(false);
   } else if (FState == dsInsert) {
     Fire(BeforeCancel);
     std::swap(FBuffer, FSavedBuffer);

@@ -243,6 +243,10 @@ class TDataSet {
   void CheckActive() const;
   void CheckEditing(const TField& field) const;
   void CheckCanWrite(bool update) const;
+  // The row lock of a pessimistic edit (see Edit); released by Post (with
+  // its write) or Cancel.
+  void LockRow();
+  void ReleaseRowLock(bool commit);
   void Fire(const TDataSetNotifyEvent& event) {
     if (event) event(*this);
   }
@@ -282,6 +286,8 @@ class TDataSet {
   TCursorLocation FCursorLocation = clUseClient;
   TCursorType FCursorType = ctKeyset;
   TADOLockType FLockType = ltOptimistic;
+  // Edit began a transaction to hold the row's lock until Post or Cancel.
+  bool FLockTransaction = false;
   int FCacheSize = 1;
   int FUpdateCriteria = 2;
 

@@ -145,6 +145,10 @@ class TProvider {
   // insertion order); false for an engine whose order changes as rows are
   // updated, for which a table dataset asks for the key order.
   virtual bool ReadsTablesInKeyOrder() const { return true; }
+  // True when "SELECT ... FOR UPDATE" takes row locks that last until the
+  // transaction ends (a server), so that a pessimistic dataset can hold the
+  // row it edits.
+  virtual bool LocksRows() const { return false; }
   // True (once, then false until it happens again) when a write inside the
   // open transaction found the database held by another connection: the
   // engine could not move changed pages out of memory while another

@@ -230,6 +230,27 @@ void TRowWriter::RunFindingRow(TConnection& connection, const std::string& sql,
   }
 }
 
+void TRowWriter::Lock(TConnection& connection, const std::vector<TVariant>& row,
+                      const TVariant& rowId) {
+  std::vector<TVariant> binds;
+  const std::string sql = "SELECT 1 FROM " + connection.QuoteIdentifier(FTable) + " WHERE " +
+                          RowCondition(connection, row, rowId, {}, 0, binds) + " FOR UPDATE";
+  std::unique_ptr<TProviderStatement> statement = connection.Prepare(sql);
+  BindAll(*statement, binds, connection);
+  bool found = false;
+  try {
+    found = statement->Step();
+  } catch (const EDatabaseError& e) {
+    connection.RecordError(e);
+    throw;
+  }
+  if (!found) {
+    EDatabaseError error(kRowNotLocated);
+    connection.RecordError(error);
+    throw error;
+  }
+}
+
 void TRowWriter::Update(TConnection& connection, const std::vector<TVariant>& original,
                         const std::vector<TVariant>& row, const std::vector<char>& assigned,
                         const TVariant& rowId, int criteria) {

@@ -74,6 +74,10 @@ class TRowWriter {
               const TVariant& rowId, int criteria);
   void Delete(TConnection& connection, const std::vector<TVariant>& row, const TVariant& rowId,
               int criteria);
+  // Takes the engine's lock on the row of `row` (by its key) for the open
+  // transaction; fails when another connection holds it past the command
+  // time-out, or when the row is gone.
+  void Lock(TConnection& connection, const std::vector<TVariant>& row, const TVariant& rowId);
 
  private:
   // The WHERE clause that finds the row of `values`, whose parameters are

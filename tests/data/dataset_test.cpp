@@ -621,6 +621,49 @@ TEST_P(DataSetTest, AppendingToAnOpenTableKeepsReadingIt) {
   EXPECT_EQ(rows, 8);
 }
 
+// A pessimistic dataset holds the row it edits where the engine has row
+// locks: another program's edit of that row waits and fails with a lock
+// conflict until Post or Cancel lets go; other rows stay free. Without row
+// locks the lock type changes nothing.
+TEST_P(DataSetTest, APessimisticEditHoldsItsRowUntilPostOrCancel) {
+  auto mine = Table("PERSON");
+  mine->SetLockType(ltPessimistic);
+  mine->Open();
+  auto other = OtherConnection();
+  TTable theirs;
+  theirs.SetConnection(other.get());
+  theirs.SetTableName("PERSON");
+  theirs.SetLockType(ltPessimistic);
+  theirs.Open();
+  const auto theirEditFails = [&] {
+    try {
+      theirs.Edit();
+      theirs.Cancel();
+      return false;
+    } catch (const EDatabaseError& e) {
+      EXPECT_TRUE(IsLockConflict(e)) << e.what();
+      return true;
+    }
+  };
+  mine->Edit();
+  EXPECT_EQ(theirEditFails(), Can().RowLocks);
+  theirs.Next();  // another row
+  theirs.Edit();
+  theirs.FieldByName("CITY").SetAsString("Essen");
+  theirs.Post();
+  theirs.First();
+  mine->FieldByName("NAME").SetAsString("Schmitz");
+  mine->Post();
+  EXPECT_FALSE(Conn.InTransaction());
+  EXPECT_FALSE(theirEditFails());
+  mine->Edit();
+  EXPECT_EQ(theirEditFails(), Can().RowLocks);
+  mine->Cancel();
+  EXPECT_FALSE(theirEditFails());
+  theirs.Requery();
+  EXPECT_EQ(theirs.FieldByName("NAME").AsString(), "Schmitz");
+}
+
 TEST_P(DataSetTest, RequerySeesWhatOtherConnectionsWrote) {
   auto t = Table("PERSON");
   t->Open();

@@ -22,7 +22,8 @@ class TPostgresContext : public TProviderContext {
     static const TProviderCapabilities caps{.TransactionalDdl = true,
                                             .TextSizeEnforced = true,
                                             .TypedExpressions = true,
-                                            .WritesSentTogether = true};
+                                            .WritesSentTogether = true,
+                                            .RowLocks = true};
     return caps;
   }
   std::string Unavailable() const override { return MissingPgServer(); }

@@ -55,6 +55,8 @@ struct TProviderCapabilities {
   // The rows of a bulk batch travel to the engine together, and a row that
   // fails is reported when they arrive.
   bool WritesSentTogether = false;
+  // A pessimistic edit locks its row against other connections.
+  bool RowLocks = false;
 };
 
 // How the engine stores a value, as StoredForm() reports it.

@@ -1043,6 +1043,7 @@ class TPostgresProvider : public TProvider {
   }
   bool FailedStatementAbortsTransaction() const override { return true; }
   bool ReadsTablesInKeyOrder() const override { return false; }
+  bool LocksRows() const override { return true; }
 
   int64_t LastInsertId() override {
     // lastval() fails before the session's first number, and a failure would
