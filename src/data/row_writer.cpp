@@ -230,10 +230,24 @@ void TRowWriter::RunFindingRow(TConnection& connection, const std::string& sql,
   }
 }
 
-void TRowWriter::Lock(TConnection& connection, const std::vector<TVariant>& row,
-                      const TVariant& rowId) {
+void TRowWriter::Lock(TConnection& connection, std::vector<TVariant>& row, const TVariant& rowId) {
+  // The row as it is now, locked: what another connection wrote before the
+  // lock is what the edit starts from.
+  std::vector<size_t> read;
+  std::string columns;
+  for (size_t i = 0; i < FFields.size(); ++i) {
+    const std::string& origin = FFields[i]->Origin();
+    if (origin.empty()) continue;
+    for (const TTableColumn& c : FColumns)
+      if (AsciiSameText(c.Name, origin)) {
+        columns += (read.empty() ? "" : ", ") + connection.QuoteIdentifier(origin);
+        read.push_back(i);
+        break;
+      }
+  }
   std::vector<TVariant> binds;
-  const std::string sql = "SELECT 1 FROM " + connection.QuoteIdentifier(FTable) + " WHERE " +
+  const std::string sql = "SELECT " + (read.empty() ? std::string("1") : columns) + " FROM " +
+                          connection.QuoteIdentifier(FTable) + " WHERE " +
                           RowCondition(connection, row, rowId, {}, 0, binds) + " FOR UPDATE";
   std::unique_ptr<TProviderStatement> statement = connection.Prepare(sql);
   BindAll(*statement, binds, connection);
@@ -249,6 +263,7 @@ void TRowWriter::Lock(TConnection& connection, const std::vector<TVariant>& row,
     connection.RecordError(error);
     throw error;
   }
+  for (size_t k = 0; k < read.size(); ++k) statement->ReadValue(static_cast<int>(k), row[read[k]]);
 }
 
 void TRowWriter::Update(TConnection& connection, const std::vector<TVariant>& original,

@@ -75,9 +75,10 @@ class TRowWriter {
   void Delete(TConnection& connection, const std::vector<TVariant>& row, const TVariant& rowId,
               int criteria);
   // Takes the engine's lock on the row of `row` (by its key) for the open
-  // transaction; fails when another connection holds it past the command
-  // time-out, or when the row is gone.
-  void Lock(TConnection& connection, const std::vector<TVariant>& row, const TVariant& rowId);
+  // transaction and reads its columns again into `row`, as they are now;
+  // fails when another connection holds it past the command time-out, or
+  // when the row is gone.
+  void Lock(TConnection& connection, std::vector<TVariant>& row, const TVariant& rowId);
 
  private:
   // The WHERE clause that finds the row of `values`, whose parameters are

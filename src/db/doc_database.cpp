@@ -188,6 +188,15 @@ std::string TCustomDocDatabase::GetDocFileName() const {
   return FDocQuery->FieldByName("FILENAME").AsString();
 }
 
+void TCustomDocDatabase::HoldCounterRows(TTable& table) {
+  // On a server several programs take numbers from one counter row at the
+  // same moment. The row lock makes each edit wait for the one before and
+  // start from the number it stored; without it the second post would find
+  // NEXTID changed and fail, and the document needing the number with it.
+  // (A file database admits one writer at a time anyway.)
+  if (Connected() && Connection().Engine().LocksRows()) table.SetLockType(ltPessimistic);
+}
+
 void TCustomDocDatabase::Pause() const {
   if (CounterRetryPause.count() > 0) std::this_thread::sleep_for(CounterRetryPause);
 }
@@ -198,6 +207,7 @@ int TCustomDocDatabase::GetNextID(const std::string& name) {
   int failures = 0;
   try {
     if (!table.Active()) table.Open();
+    HoldCounterRows(table);
     if (table.Locate("IDNAME", TVariant(name), loCaseInsensitive)) {
       // Another client may hold the row; wait for it.
       while (table.State() != dsEdit) {
@@ -243,6 +253,7 @@ bool TCustomDocDatabase::SetNextID(const std::string& name, int value) {
   int failures = 0;
   try {
     if (!table.Active()) table.Open();
+    HoldCounterRows(table);
     table.Requery();
     if (table.Locate("IDNAME", TVariant(name), loCaseInsensitive)) {
       while (table.State() != dsEdit) {

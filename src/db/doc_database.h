@@ -211,6 +211,9 @@ class TCustomDocDatabase : public TCustomDkDatabase {
 
  private:
   void Pause() const;
+  // Lets the counter table hold the row it edits where the engine has row
+  // locks (a server).
+  void HoldCounterRows(TTable& table);
 
   std::unique_ptr<TDkDBFields> FDBFields;
   std::unique_ptr<TFullTextRetrieval> FFullTextRetrieval;

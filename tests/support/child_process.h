@@ -48,6 +48,10 @@ class TChildProcess {
       dup2(err[1], 2);
       close(out[0]);
       close(err[0]);
+      // Only 1 and 2 lead to the pipes: a daemon the child starts (a database
+      // server) must not keep them open, or the test waits for their end.
+      if (out[1] > 2) close(out[1]);
+      if (err[1] > 2) close(err[1]);
       std::vector<char*> args;
       for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
       args.push_back(nullptr);
