@@ -88,10 +88,28 @@ inline TRun Convert(const std::string& source, const std::string& target, bool d
   return run;
 }
 
+// The size of the generated legacy archive; the large archive by default.
+struct TArchiveSize {
+  long long Documents = 20000, FtiWid = 2000000, FtiWord = 100000;
+  // Takes "--documents", "--ftiwid" or "--ftiword" with its value; false
+  // for another option.
+  bool Take(const std::string& option, long long value) {
+    if (option == "--documents")
+      Documents = value;
+    else if (option == "--ftiwid")
+      FtiWid = value;
+    else if (option == "--ftiword")
+      FtiWord = value;
+    else
+      return false;
+    return true;
+  }
+};
+
 // The legacy archive of the given size below `base`, generated once (with
 // pxlib, which takes a while) and reused; returns its folder.
-inline std::string LegacyArchive(const std::string& base, long long documents, long long ftiwid,
-                                 long long ftiword) {
+inline std::string LegacyArchive(const std::string& base, const TArchiveSize& size) {
+  const long long documents = size.Documents, ftiwid = size.FtiWid, ftiword = size.FtiWord;
   const std::string tag =
       std::to_string(documents) + "-" + std::to_string(ftiwid) + "-" + std::to_string(ftiword);
   const std::string source = base + "/v5-" + tag + "/archiv";

@@ -176,7 +176,7 @@ int main(int argc, char** argv) {
     std::perror("execv");
   }
   if (SyncCount() < 0) std::fprintf(stderr, "slow_sync not loaded: no delays, no sync counts\n");
-  long long documents = 20000, ftiwid = 2000000, ftiword = 100000;
+  TArchiveSize size;
   int rounds = 3;
   bool drawnRun = true;
   std::vector<int> delays{0, 20};
@@ -189,12 +189,8 @@ int main(int argc, char** argv) {
     if (i + 1 >= argc) break;
     const std::string value = argv[++i];
     const long long v = std::atoll(value.c_str());
-    if (a == "--documents")
-      documents = v;
-    else if (a == "--ftiwid")
-      ftiwid = v;
-    else if (a == "--ftiword")
-      ftiword = v;
+    if (size.Take(a, v))
+      continue;
     else if (a == "--rounds")
       rounds = std::max(1, static_cast<int>(v));
     else if (a == "--delays") {
@@ -208,7 +204,7 @@ int main(int argc, char** argv) {
   }
   const char* tmp = std::getenv("TMPDIR");
   const std::string base = std::string(tmp && *tmp ? tmp : "/tmp") + "/dk-pipeline-bench";
-  const std::string source = LegacyArchive(base, documents, ftiwid, ftiword);
+  const std::string source = LegacyArchive(base, size);
   const std::string work = base + "/run";
   PrepareRunFolder(work);
 

@@ -138,23 +138,16 @@ std::pair<double, long long> CopyLoad(const std::string& port) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  long long documents = 20000, ftiwid = 2000000, ftiword = 100000;
+  TArchiveSize size;
   int rounds = 2;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string a = argv[i];
     const long long v = std::atoll(argv[i + 1]);
-    if (a == "--documents")
-      documents = v;
-    else if (a == "--ftiwid")
-      ftiwid = v;
-    else if (a == "--ftiword")
-      ftiword = v;
-    else if (a == "--rounds")
-      rounds = std::max(1, static_cast<int>(v));
+    if (!size.Take(a, v) && a == "--rounds") rounds = std::max(1, static_cast<int>(v));
   }
   const char* tmp = std::getenv("TMPDIR");
   const std::string base = std::string(tmp && *tmp ? tmp : "/tmp") + "/dk-pipeline-bench";
-  const std::string source = LegacyArchive(base, documents, ftiwid, ftiword);
+  const std::string source = LegacyArchive(base, size);
   const std::string work = base + "/server-run";
   PrepareRunFolder(work);
 

@@ -2,7 +2,8 @@
 
 #include <libpq-fe.h>
 
-#include <cerrno>
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -368,9 +369,10 @@ struct TSession {
     return Conn ? PQtransactionStatus(Conn) : PQTRANS_UNKNOWN;
   }
 
-  // Drops the statements no longer used, when a command may run now.
-  void DropStale(bool force) {
-    if (Stale.empty() || !Conn || (!force && Stale.size() < kDeallocateBatch)) return;
+  // Drops the statements no longer used, once enough have gathered and a
+  // command may run now.
+  void DropStale() {
+    if (!Conn || Stale.size() < kDeallocateBatch) return;
     const PGTransactionStatusType status = TransactionStatus();
     if (status != PQTRANS_IDLE && status != PQTRANS_INTRANS) return;
     std::string sql;
@@ -948,7 +950,7 @@ class TPostgresProvider : public TProvider {
   std::unique_ptr<TProviderStatement> Prepare(std::string_view sql) override {
     FSession->CheckOpen();
     FSession->Sync();
-    FSession->DropStale(false);
+    FSession->DropStale();
     std::vector<std::string> names;
     const std::string text = NumberParameters(sql, names);
     const std::string name = "dk_" + std::to_string(++FSession->NextStatement);

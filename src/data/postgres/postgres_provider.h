@@ -27,6 +27,8 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "data/provider.h"
 
