@@ -206,10 +206,11 @@ void TTableCopy::CopyDocuments() {
   int count = 0;
   // A row that cannot be posted ends the copy (and the conversion); every
   // row posted before it is committed on the way out.
-  TCopyTransactions transactions(TargetConnection(FTarget), FProgress, "DOCUMENT", "DOCUMENT");
   // On a server the rows travel together: the first that fails there drops
   // the rows posted after it and ends the copy as its own post would have.
+  // (Declared before the transactions, whose end may still send rows.)
   std::optional<EDatabaseError> sentRowFailed;
+  TCopyTransactions transactions(TargetConnection(FTarget), FProgress, "DOCUMENT", "DOCUMENT");
   transactions.DeferFailures([&](const std::string&, const EDatabaseError& e) {
     sentRowFailed = e;
     return false;
