@@ -28,6 +28,7 @@
 #include "paradox/query.h"
 #include "px_writer.h"
 #include "support/pg_server.h"
+#include "sys/string_list.h"
 #include "sys/text.h"
 
 namespace dk {
@@ -37,19 +38,9 @@ namespace fs = std::filesystem;
 
 const char* const kBanner = "******************* Fehler *********************";
 
-// The lines of a text file (CR LF or LF), without their ends.
+// The lines of a text (CR LF or LF), without their ends.
 std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t nl = text.find('\n', pos);
-    if (nl == std::string::npos) nl = text.size();
-    std::string line = text.substr(pos, nl - pos);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-    pos = nl + 1;
-  }
-  return lines;
+  return SplitLines(text);
 }
 
 std::string SettingsText(const std::string& connectionString) {
