@@ -3,8 +3,9 @@
 // table part, the table follows, the rest is the memo file (none when empty).
 // Every value of every row is read, as the conversion reads them, also in the
 // order of the first two fields through a sort with so little memory that it
-// merges runs from its temporary file; the only failure allowed is the
-// engine's own error naming the file and the fault.
+// merges runs from its temporary file, and once more salvaged (blocks outside
+// a broken chain read too); the only failure allowed is the engine's own
+// error naming the file and the fault.
 #include <cctype>
 #include <cstdint>
 #include <cstring>
@@ -16,10 +17,11 @@
 
 namespace {
 
-void ReadAll(const std::string& dir, const std::string& sql) {
+void ReadAll(const std::string& dir, const std::string& sql, bool salvage = false) {
   dk::TParadoxQuery query;
   query.SetDatabaseName(dir);
   query.SetSQL(sql);
+  query.SetSalvage(salvage);
   query.SetSortMemory(256);
   try {
     query.Open();
@@ -81,8 +83,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   else
     dk::fuzz::RemoveScratch("T.MB");
   ReadAll(dk::fuzz::ScratchDir(), "SELECT * FROM T");
+  ReadAll(dk::fuzz::ScratchDir(), "SELECT * FROM T", true);
   ReadAll(dk::fuzz::ScratchDir(), "select count(*) as FRECORDCOUNT from t;");
   const std::string ordered = OrderedStatement(dk::fuzz::ScratchDir());
-  if (!ordered.empty()) ReadAll(dk::fuzz::ScratchDir(), ordered);
+  if (!ordered.empty()) {
+    ReadAll(dk::fuzz::ScratchDir(), ordered);
+    ReadAll(dk::fuzz::ScratchDir(), ordered, true);
+  }
   return 0;
 }

@@ -378,6 +378,11 @@ void TParadoxQuery::SetSQL(const std::string& sql) {
   FSQL = sql;
 }
 
+void TParadoxQuery::SetSalvage(bool salvage) {
+  Close();
+  FSalvage = salvage;
+}
+
 void TParadoxQuery::SetTableCodePage(const std::string& table, int codePage) {
   const std::string key = AsciiUpper(table);
   if (codePage <= 0)
@@ -400,11 +405,16 @@ void TParadoxQuery::Open() {
     const TParadoxTableEntry entry = FindParadoxTable(FDatabaseName, st.Table);
     FTable = std::make_unique<TParadoxTableFile>(entry.DbPath, TableCodePage(st.Table));
     FTable->CheckReadable();
-    const uint64_t count = FTable->CountRecords();
-    if (count != FTable->Header().NumRecords)
+    uint64_t count = 0;
+    if (FSalvage) {
+      FChainReport = FTable->ReadSalvaged();
+      count = FChainReport.SalvageRows;
+      if (FChainReport.Damaged()) FWarnings.push_back(entry.DbPath + ": " + FChainReport.Text());
+    } else if ((count = FTable->CountRecords()) != FTable->Header().NumRecords) {
       FWarnings.push_back(entry.DbPath + ": der Tabellenkopf nennt " +
                           std::to_string(FTable->Header().NumRecords) +
                           " Datensätze, die Blockkette enthält " + std::to_string(count));
+    }
     FIsCount = st.Kind == TParadoxStatement::skCount;
     FActive = true;
     if (FIsCount) {
@@ -455,6 +465,7 @@ void TParadoxQuery::Close() {
   FSort.reset();
   FTable.reset();
   FWarnings.clear();
+  FChainReport = TPxChainReport();
 }
 
 void TParadoxQuery::SortRecords(const std::vector<std::string>& fields) {

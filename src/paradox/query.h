@@ -151,6 +151,14 @@ class TParadoxQuery {
   void SetTableCodePage(const std::string& table, int codePage);
   int TableCodePage(const std::string& table) const;  // 0 when not overridden
 
+  // Reads damaged tables as far as they can be read (TParadoxTableFile::
+  // ReadSalvaged) instead of failing at a broken block chain; ChainReport()
+  // then tells what the open table lost. Setting it closes the query.
+  bool Salvage() const { return FSalvage; }
+  void SetSalvage(bool salvage);
+  // The walk of the open table's blocks when it was read salvaged.
+  const TPxChainReport& ChainReport() const { return FChainReport; }
+
   // The memory in which a statement with ORDER BY sorts before it spills
   // sorted runs to its temporary file; 32 MiB unless set.
   size_t SortMemory() const { return FSortMemory; }
@@ -204,6 +212,8 @@ class TParadoxQuery {
   std::string FDatabaseName;
   std::string FSQL;
   std::map<std::string, int> FCodePages;  // upper-case table name -> code page
+  bool FSalvage = false;
+  TPxChainReport FChainReport;
   bool FActive = false;
   bool FEof = true;
   bool FBof = true;

@@ -156,6 +156,7 @@ void TParadoxTableFile::ReadHeader() {
   x.PrimaryKeyFields = U16(h + 0x23);
   x.FileVersionId = h[0x39];
   x.AutoIncValue = U32(h + 0x49);
+  x.FirstFreeBlock = U16(h + 0x4D);
 
   if (x.FileType != 0 && x.FileType != 2) {
     if (x.FileType <= 8)
@@ -339,6 +340,178 @@ uint64_t TParadoxTableFile::CountRecords() const {
   return total;
 }
 
+std::string TPxChainReport::Text() const {
+  std::string s = "der Tabellenkopf nennt " + std::to_string(HeaderRows) +
+                  " Datensätze, die Blockkette enthält " + std::to_string(ChainRows);
+  for (const std::string& fault : Faults) s += "; " + fault;
+  return s;
+}
+
+TPxChainReport TParadoxTableFile::Walk(std::vector<TSalvageBlock>* order) const {
+  CheckReadable();
+  TPxChainReport r;
+  r.HeaderRows = FHeader.NumRecords;
+  const int blocks = FHeader.FileBlocks;
+  const int recSize = FHeader.RecordSize;
+  const auto n = [](uint64_t v) { return std::to_string(v); };
+
+  const uint64_t claimed =
+      static_cast<uint64_t>(FHeader.HeaderSize) + static_cast<uint64_t>(blocks) * FHeader.BlockSize;
+  // The last block may be shorter on disk than a whole block (seen in real
+  // tables); more than that is missing.
+  if (blocks > 0 && claimed > FFileSize + static_cast<uint64_t>(FHeader.BlockSize))
+    r.Faults.push_back("die Datei hat nur " + n(FFileSize) + " Bytes, Kopfgröße " +
+                       n(FHeader.HeaderSize) + " und " + n(blocks) + " Blöcke zu " +
+                       n(FHeader.BlockSize) + " Bytes verlangen " + n(claimed) +
+                       " (abgeschnitten oder Kopfgröße beschädigt)");
+
+  struct TRaw {
+    bool Present = false;
+    int Next = 0, Prev = 0, Add = 0;
+  };
+  std::vector<TRaw> raw(static_cast<size_t>(blocks) + 1);
+  for (int b = 1; b <= blocks; ++b) {
+    const uint64_t offset = BlockOffset(b);
+    if (offset + 6 > FFileSize) break;
+    uint8_t h[6];
+    PxReadAt(FFd, FPath, h, 6, offset);
+    raw[static_cast<size_t>(b)] = {true, U16(h), U16(h + 2), static_cast<int16_t>(U16(h + 4))};
+  }
+  // The records a block declares (-1 for an invalid length) and how many of
+  // them lie wholly inside the file.
+  const auto declared = [&](int b) {
+    const int add = raw[static_cast<size_t>(b)].Add;
+    if (add < -recSize || add > FHeader.BlockSize - 6 - recSize || add % recSize != 0) return -1;
+    return add / recSize + 1;
+  };
+  const auto fitting = [&](int b) {
+    return static_cast<int>((FFileSize - BlockOffset(b) - 6) / static_cast<uint64_t>(recSize));
+  };
+
+  enum : char { kNone, kChain, kFree, kOutside };
+  std::vector<char> state(static_cast<size_t>(blocks) + 1, kNone);
+  int from = 0;
+  int block = blocks == 0 ? 0 : FHeader.FirstBlock;
+  while (block != 0) {
+    const std::string origin = from == 0 ? std::string("der Tabellenkopf") : "Block " + n(from);
+    if (block > blocks) {
+      r.Faults.push_back("Blockkette beschädigt: " + origin + " verweist auf Block " + n(block) +
+                         ", die Tabelle hat nur " + n(blocks) + " Blöcke");
+      break;
+    }
+    if (state[static_cast<size_t>(block)] != kNone) {
+      r.Faults.push_back("Blockkette beschädigt: " + origin + " verweist erneut auf Block " +
+                         n(block) + " (Schleife)");
+      break;
+    }
+    const TRaw& h = raw[static_cast<size_t>(block)];
+    if (!h.Present) {
+      r.Faults.push_back("Datei abgeschnitten: Block " + n(block) + " beginnt bei Byte " +
+                         n(BlockOffset(block)) + ", die Datei hat nur " + n(FFileSize) + " Bytes");
+      break;
+    }
+    if (h.Prev != from) {
+      r.Faults.push_back("Blockkette beschädigt: Block " + n(block) + " nennt als Vorgänger " +
+                         (h.Prev == 0 ? std::string("keinen Block") : "Block " + n(h.Prev)) +
+                         ", erreicht über " + origin + " (Block überschrieben oder genullt)");
+      break;
+    }
+    const int count = declared(block);
+    if (count < 0) {
+      r.Faults.push_back("Block " + n(block) + " beschädigt: ungültige Datenlänge " + n(h.Add));
+      break;
+    }
+    state[static_cast<size_t>(block)] = kChain;
+    const int fit = std::min(count, fitting(block));
+    if (fit > 0 && order) order->push_back({block, fit});
+    r.ChainRows += static_cast<uint64_t>(std::max(fit, 0));
+    if (fit < count) {
+      r.Faults.push_back("Datei abgeschnitten: Block " + n(block) + " endet bei Byte " +
+                         n(BlockOffset(block) + 6 + static_cast<uint64_t>(count) * recSize) +
+                         ", die Datei hat nur " + n(FFileSize) + " Bytes");
+      block = -1;
+      break;
+    }
+    from = block;
+    block = h.Next;
+  }
+  if (block == 0 && from != 0 && from != FHeader.LastBlock)
+    r.Faults.push_back("Blockkette beschädigt: sie endet bei Block " + n(from) +
+                       ", der Tabellenkopf nennt Block " + n(FHeader.LastBlock) + " als letzten");
+
+  for (int b = FHeader.FirstFreeBlock;
+       b > 0 && b <= blocks && state[static_cast<size_t>(b)] == kNone;
+       b = raw[static_cast<size_t>(b)].Present ? raw[static_cast<size_t>(b)].Next : 0)
+    state[static_cast<size_t>(b)] = kFree;
+
+  std::vector<int> outside(static_cast<size_t>(blocks) + 1, 0);  // records that come back
+  for (int b = 1; b <= blocks; ++b) {
+    const TRaw& h = raw[static_cast<size_t>(b)];
+    if (state[static_cast<size_t>(b)] != kNone || !h.Present) continue;
+    const int count = std::min(declared(b), fitting(b));
+    if (count <= 0 || h.Prev < 1 || h.Prev > blocks || h.Prev == b || h.Next > blocks ||
+        h.Next == b || state[static_cast<size_t>(h.Prev)] == kFree)
+      continue;
+    outside[static_cast<size_t>(b)] = count;
+    state[static_cast<size_t>(b)] = kOutside;
+    ++r.OutsideBlocks;
+    r.OutsideRows += static_cast<uint64_t>(count);
+  }
+  if (r.OutsideBlocks > 0)
+    r.Faults.push_back(n(static_cast<uint64_t>(r.OutsideBlocks)) + " Blöcke mit " +
+                       n(r.OutsideRows) + " Datensätzen liegen außerhalb der Blockkette");
+  r.SalvageRows = r.ChainRows + r.OutsideRows;
+
+  if (order) {
+    // Runs of blocks linked both ways stay together, in their order.
+    const auto take = [&](int b) {
+      order->push_back({b, outside[static_cast<size_t>(b)]});
+      outside[static_cast<size_t>(b)] = 0;
+    };
+    const auto linkedFrom = [&](int b) {
+      const int prev = raw[static_cast<size_t>(b)].Prev;
+      return outside[static_cast<size_t>(prev)] > 0 && raw[static_cast<size_t>(prev)].Next == b;
+    };
+    for (int pass = 0; pass < 2; ++pass)
+      for (int b = 1; b <= blocks; ++b) {
+        if (outside[static_cast<size_t>(b)] == 0 || (pass == 0 && linkedFrom(b))) continue;
+        for (int at = b; at != 0 && outside[static_cast<size_t>(at)] > 0;) {
+          take(at);
+          const int next = raw[static_cast<size_t>(at)].Next;
+          at = next != 0 && raw[static_cast<size_t>(next)].Prev == at ? next : 0;
+        }
+      }
+  }
+  return r;
+}
+
+TPxChainReport TParadoxTableFile::Inspect() const {
+  return Walk(nullptr);
+}
+
+TPxChainReport TParadoxTableFile::ReadSalvaged() {
+  FSalvageOrder.clear();
+  TPxChainReport r = Walk(&FSalvageOrder);
+  FSalvage = true;
+  FRecord = nullptr;
+  return r;
+}
+
+void TParadoxTableFile::LoadSalvageBlock(const TSalvageBlock& b) {
+  const uint64_t offset = BlockOffset(b.Block);
+  const uint64_t avail = FFileSize - offset;
+  const size_t want = avail < static_cast<uint64_t>(FHeader.BlockSize)
+                          ? static_cast<size_t>(avail)
+                          : static_cast<size_t>(FHeader.BlockSize);
+  FSpare.resize(static_cast<size_t>(FHeader.BlockSize));
+  PxReadAt(FFd, FPath, FSpare.data(), want, offset);
+  FBlock.swap(FSpare);
+  FBlockNo = b.Block;
+  FBlockNext = 0;
+  FBlockCount = b.Count;
+  FIndex = 0;
+}
+
 bool TParadoxTableFile::LoadBlock(int block) {
   const uint64_t offset = BlockOffset(block);
   if (offset + 6 > FFileSize)
@@ -365,6 +538,11 @@ bool TParadoxTableFile::LoadBlock(int block) {
 }
 
 bool TParadoxTableFile::AdvanceBlock() {
+  if (FSalvage) {
+    if (FSalvagePos >= FSalvageOrder.size()) return false;
+    LoadSalvageBlock(FSalvageOrder[FSalvagePos++]);
+    return true;
+  }
   while (FBlockNext != 0) {
     const int next = FBlockNext;
     CheckChainStep(FBlockNo, next, FVisited);
@@ -381,6 +559,12 @@ bool TParadoxTableFile::First() {
   FBlockCount = 0;
   FIndex = 0;
   std::fill(FVisited.begin(), FVisited.end(), 0);
+  if (FSalvage) {
+    FSalvagePos = 0;
+    if (!AdvanceBlock()) return false;
+    FRecord = FBlock.data() + 6;
+    return true;
+  }
   if (FHeader.FileBlocks == 0 || FHeader.FirstBlock == 0) return false;
   CheckChainStep(0, FHeader.FirstBlock, FVisited);
   if (!LoadBlock(FHeader.FirstBlock) && !AdvanceBlock()) return false;

@@ -77,7 +77,26 @@ struct TPxHeader {
   int FileVersionId = 0;   // byte 0x39: 3 = 3.0, 4 = 3.5, 5..9 = 4.x, 10/11 = 5.x, 12 = 7
   int HeaderCodePage = 0;  // 0 when the header has none (levels 3.x) or says 0
   uint32_t AutoIncValue = 0;
+  int FirstFreeBlock = 0;  // head of the list of free blocks, 0 when there is none
   bool Encrypted = false;
+};
+
+// What a walk over every block header of a table found (Inspect). Reading
+// rows never depends on it unless the table is read salvaged.
+struct TPxChainReport {
+  uint32_t HeaderRows = 0;  // the record count of the header
+  uint64_t ChainRows = 0;   // records on the chain up to its first fault
+  // Records a salvaged read returns: those of the chain, whole records of a
+  // block cut off by the end of the file, and those of the blocks outside the
+  // chain that come back (OutsideBlocks, OutsideRows).
+  uint64_t SalvageRows = 0;
+  int OutsideBlocks = 0;
+  uint64_t OutsideRows = 0;
+  std::vector<std::string> Faults;  // what is wrong with the blocks, without the path
+  // Faults, or a header count that differs from the chain.
+  bool Damaged() const { return !Faults.empty() || HeaderRows != ChainRows; }
+  // "der Tabellenkopf nennt 200 Datensätze, die Blockkette enthält 60; ..."
+  std::string Text() const;
 };
 
 class TParadoxTableFile {
@@ -109,6 +128,28 @@ class TParadoxTableFile {
   // of records in it. Reads 6 bytes per block.
   uint64_t CountRecords() const;
 
+  // Walks every block header of the file, the chain first, without reading
+  // a record, and reports what does not fit together: a chain that ends or
+  // breaks before the block the header names as its last, a block whose
+  // predecessor field names another block than the one that leads to it (a
+  // zeroed block), a pointer out of range, a loop, a block cut off by the end
+  // of the file, blocks with records outside the chain and the free list, a
+  // header count other than the chain's. Never fails for a block; raises for
+  // an encrypted table. Reads 6 bytes per block.
+  //
+  // A salvaged read takes the chain up to its first fault and then the blocks
+  // outside it whose header is sound: at least one record declared in a valid
+  // way, a predecessor field that names another block of the table that is
+  // not on the free list. Blocks on the free list, blocks declaring no record
+  // and blocks without a predecessor (only the first block of the chain has
+  // none, and the header names it) are left: they hold stale rows that were
+  // deleted or moved. Bytes past a block's last record are never read.
+  TPxChainReport Inspect() const;
+  // From now on the cursor reads what Inspect's salvage takes, chain blocks
+  // first, then the blocks outside it one run of linked blocks after the
+  // other. Returns the report.
+  TPxChainReport ReadSalvaged();
+
   // The record cursor. First positions on the first record and Next on the
   // following one; both return false when there is none (Next then stays on
   // the last record). Record points at the current record's RecordSize bytes
@@ -132,6 +173,12 @@ class TParadoxTableFile {
   void CheckChainStep(int from, int block, std::vector<uint64_t>& visited) const;
   bool LoadBlock(int block);
   bool AdvanceBlock();
+  struct TSalvageBlock {
+    int Block = 0;
+    int Count = 0;
+  };
+  TPxChainReport Walk(std::vector<TSalvageBlock>* order) const;
+  void LoadSalvageBlock(const TSalvageBlock& b);
 
   std::string FPath;
   int FFd = -1;
@@ -148,6 +195,9 @@ class TParadoxTableFile {
   int FBlockCount = 0;
   int FIndex = 0;
   const uint8_t* FRecord = nullptr;
+  bool FSalvage = false;
+  std::vector<TSalvageBlock> FSalvageOrder;
+  size_t FSalvagePos = 0;
 };
 
 // The decoder of a code page, built once per process and shared. Raises
