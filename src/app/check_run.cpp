@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "app/source_check.h"
 #include "app/target_probe.h"
 #include "paradox/query.h"
 #include "sys/api_tools.h"
@@ -133,12 +134,27 @@ int RunCheck(const std::vector<std::string>& args) {
   std::ostringstream out;
   out << "Prüfung ohne Schreiben: " << source << " -> " << target << "\n\nQuelle:\n";
 
-  // The tables, each to its end.
+  // The tables, each to its end, and each walked over its blocks: a damaged
+  // chain may read without a failure and still lose rows.
+  std::vector<TSourceDamage> damaged;
+  try {
+    damaged = FindDamagedTables(source);
+  } catch (const std::exception&) {
+    // the reads below name what cannot be read
+  }
   std::vector<TTableRead> tables;
   for (const char* name : kLegacyTables) {
     tables.push_back(ReadLegacyTable(source, name));
     const TTableRead& t = tables.back();
     char line[256];
+    const auto damage = std::find_if(damaged.begin(), damaged.end(),
+                                     [&](const TSourceDamage& d) { return d.Table == name; });
+    if (damage != damaged.end()) {
+      std::snprintf(line, sizeof line, "  %-9s beschädigt: ", name);
+      out << line << DamageFindingText(*damage) << '\n';
+      findings.push_back("Tabelle " + std::string(name) + ": " + DamageFindingText(*damage));
+      continue;
+    }
     if (!t.Failure.empty()) {
       std::snprintf(line, sizeof line, "  %-9s nicht lesbar: ", name);
       out << line << t.Failure << '\n';

@@ -48,7 +48,7 @@ TTableCopy CopyOf(TFormArcport5Main& form) {
 }  // namespace
 
 int TFormArcport5Main::GetRecordCount(const std::string& tableName) {
-  return CountLegacyRows(FSourceDir, tableName);
+  return CountLegacyRows(FSourceDir, tableName, BdeQuerySrc->Salvage());
 }
 
 int TFormArcport5Main::CopyTable(const std::string& tableName) {
@@ -131,6 +131,9 @@ void TFormArcport5Main::BuildSummary() {
     case TRunOutcome::Converted:
       s += "Konvertierung abgeschlossen";
       break;
+    case TRunOutcome::ConvertedWithLosses:
+      s += "Konvertierung mit Verlusten abgeschlossen";
+      break;
     case TRunOutcome::Interrupted:
       s += "Konvertierung abgebrochen (" + SignalName(FStopSignal) + ")";
       break;
@@ -147,6 +150,8 @@ void TFormArcport5Main::BuildSummary() {
     s += " Zeilen";
     if (t.Skipped > 0) s += ", " + std::to_string(t.Skipped) + " übersprungen";
     if (t.Lost > 0) s += ", " + std::to_string(t.Lost) + " verloren";
+    if (const auto damaged = FDamageLost.find(t.Table); damaged != FDamageLost.end())
+      s += ", " + std::to_string(damaged->second) + " in der beschädigten Tabelle verloren";
     s += "\n";
   }
   s += "  Problemzeilen im Protokoll (*** und übersprungene Zeilen): " +

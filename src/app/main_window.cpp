@@ -229,6 +229,8 @@ int ExitStatusOf(const TFormArcport5Main& form) {
   switch (form.Outcome()) {
     case TRunOutcome::Converted:
       return 0;
+    case TRunOutcome::ConvertedWithLosses:
+      return 1;
     case TRunOutcome::Refused:
     case TRunOutcome::None:
       return 2;
@@ -248,8 +250,14 @@ int RunArcport5(int argc, char** argv) {
                       "früheres Protokoll bleibt als NAME.1.log, NAME.2.log, ... erhalten.\n"
                       "Optionen stehen vor den beiden Argumenten.");
   cli.AddFlag("exit-status", 0,
-              "Ausgang als Status: 0 konvertiert, 1 fehlgeschlagen,\n"
-              "2 abgewiesen, 130/143 durch SIGINT/SIGTERM abgebrochen")
+              "Ausgang als Status: 0 konvertiert, 1 fehlgeschlagen oder\n"
+              "mit Verlusten konvertiert (--salvage), 2 abgewiesen,\n"
+              "130/143 durch SIGINT/SIGTERM abgebrochen")
+      .AddFlag("salvage", 0,
+               "liest beschädigte alte Tabellen, so weit sie lesbar sind,\n"
+               "statt die Konvertierung vor der ersten Änderung zu beenden;\n"
+               "das Protokoll nennt je Tabelle erwartete, gerettete und\n"
+               "verlorene Zeilen")
       .AddFlag("check", 0,
                "prüft Quelle und Ziel vollständig und meldet, was die\n"
                "Konvertierung tun würde; schreibt nichts")
@@ -274,6 +282,7 @@ int RunArcport5(int argc, char** argv) {
     app.Title = "DKL 5to6-Konverter";
     app.SetTerminalView(TTerminalView::ForStderr());
     TFormArcport5Main form(nullptr, parsed.Positional());
+    form.SetSalvage(parsed.Has("salvage"));
     form.Show();
     app.Run();  // reports a failure that escapes the run itself
     summary = form.Summary();

@@ -29,9 +29,12 @@ constexpr uintptr_t kStartRunParam = 100;
 // How a run ended. The product learns it from the log file; a script asks for
 // it as the exit status (arcport5 --exit-status).
 enum class TRunOutcome {
-  None,         // no run yet
-  Refused,      // arguments, source or target refused before anything was read
-  Converted,    // the conversion ran to its end
+  None,       // no run yet
+  Refused,    // arguments, source or target refused before anything was read
+  Converted,  // the conversion ran to its end
+  // The conversion ran to its end over damaged legacy tables read with
+  // --salvage: what could not be read is named in the log and the summary.
+  ConvertedWithLosses,
   Failed,       // the conversion ended with the error banner
   Interrupted,  // SIGINT or SIGTERM stopped it (banner and interruption line)
 };
@@ -120,6 +123,10 @@ class TFormArcport5Main : public TForm {
   void CopyDocuments();
   void MoveRtfTexts();
 
+  // --salvage: damaged legacy tables are read as far as they can be instead
+  // of ending the run before it changes anything.
+  void SetSalvage(bool salvage) { FSalvage = salvage; }
+
   // The source directory as RunConversion sets it (a trailing "/" added),
   // for callers that run single stages.
   void SetSourceDir(const std::string& dir);
@@ -134,6 +141,9 @@ class TFormArcport5Main : public TForm {
   // The stages of the run, in the order RunStages runs them, with a look for
   // a stop request between them.
   void StartLog();
+  // Every legacy table walked over its blocks before the target is touched:
+  // damage ends the run, or with --salvage is logged table by table.
+  void CheckSourceTables();
   void CountSourceRows();
   void OpenTarget();
   void OpenSource();
@@ -144,6 +154,9 @@ class TFormArcport5Main : public TForm {
   void CopyLayout();
   void LoadPickLists();
   void CopyData();
+  // After a salvaged DOCUMENT: the rows of the other tables whose document
+  // was lost, counted in one log line.
+  void ReportRowsOfLostDocuments();
   void FinishTarget();
   // The checks of the target that must pass before it is opened: a lock held
   // by another program, a SQLite file without the archive tables, an archive
@@ -168,6 +181,9 @@ class TFormArcport5Main : public TForm {
   std::string FSummary;
   // Legacy row counts of the progress budget, by table.
   std::map<std::string, int> FSourceCounts;
+  bool FSalvage = false;
+  // Rows lost in damaged legacy tables read with --salvage, by table.
+  std::map<std::string, int64_t> FDamageLost;
   std::vector<TTableProgress> FTables;
   int FProblemLines = 0;
   std::chrono::steady_clock::time_point FRunStart{};

@@ -132,7 +132,7 @@ void TFormArcport5Main::ConvertArchive() {
   Application->ProcessMessages();
   try {
     RunStages();
-    FOutcome = TRunOutcome::Converted;
+    FOutcome = FDamageLost.empty() ? TRunOutcome::Converted : TRunOutcome::ConvertedWithLosses;
   } catch (const EInterrupted& e) {
     // Stopped on request: the copy has committed its rows. The log says so
     // under the banner; no box and no beep, the user asked for it.
@@ -165,6 +165,7 @@ void TFormArcport5Main::ConvertArchive() {
 
 void TFormArcport5Main::RunStages() {
   StartLog();
+  CheckSourceTables();
   CountSourceRows();
   CheckStop();
   OpenTarget();
@@ -181,6 +182,7 @@ void TFormArcport5Main::RunStages() {
   LoadPickLists();
   CheckStop();
   CopyData();
+  ReportRowsOfLostDocuments();
   CheckStop();
   FinishTarget();
 }

@@ -88,9 +88,10 @@ bool HasKeyFields(const TParadoxQuery& source, std::string_view key) {
 
 }  // namespace
 
-int CountLegacyRows(const std::string& sourceDir, const std::string& tableName) {
+int CountLegacyRows(const std::string& sourceDir, const std::string& tableName, bool salvage) {
   TParadoxQuery query;
   try {
+    query.SetSalvage(salvage);
     query.SetDatabaseName(sourceDir);
     query.SetSQL("SELECT COUNT(*) AS FRECORDCOUNT FROM " + tableName);
     query.Open();

@@ -81,7 +81,9 @@ class TTableCopy {
 };
 
 // The rows of legacy table `tableName` in `sourceDir`, counted with a query
-// of its own; -1 when the table cannot be counted.
-int CountLegacyRows(const std::string& sourceDir, const std::string& tableName);
+// of its own (read salvaged when `salvage` is set); -1 when the table cannot
+// be counted.
+int CountLegacyRows(const std::string& sourceDir, const std::string& tableName,
+                    bool salvage = false);
 
 }  // namespace dk

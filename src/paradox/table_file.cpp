@@ -256,6 +256,16 @@ void TParadoxTableFile::ParseFields(const std::vector<uint8_t>& head) {
         std::string_view(reinterpret_cast<const char*>(head.data() + start), pos - start));
     ++pos;
   }
+  // Behind the names: the field numbers and the sort order's name (levels 4
+  // and later), then zeros up to the header size. Anything else there means
+  // the header size reaches into the data blocks.
+  if (x.FileVersionId >= 5) pos += 2 * static_cast<size_t>(n);
+  while (pos < head.size() && head[pos] != 0) ++pos;
+  for (; pos < head.size(); ++pos)
+    if (head[pos] != 0) {
+      FDataInHeader = pos;
+      break;
+    }
 }
 
 bool TParadoxTableFile::HasBlobFields() const {
@@ -355,6 +365,14 @@ TPxChainReport TParadoxTableFile::Walk(std::vector<TSalvageBlock>* order) const 
   const int recSize = FHeader.RecordSize;
   const auto n = [](uint64_t v) { return std::to_string(v); };
 
+  if (FDataInHeader != 0) {
+    // Blocks read from the wrong place would be garbage: nothing is salvaged.
+    r.Faults.push_back("Tabellenkopf beschädigt: die Kopfgröße " + n(FHeader.HeaderSize) +
+                       " reicht in die Daten, ab Byte " + n(FDataInHeader) +
+                       " steht dort kein Kopf mehr");
+    r.HeaderBroken = true;
+    return r;
+  }
   const uint64_t claimed =
       static_cast<uint64_t>(FHeader.HeaderSize) + static_cast<uint64_t>(blocks) * FHeader.BlockSize;
   // The last block may be shorter on disk than a whole block (seen in real

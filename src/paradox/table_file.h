@@ -93,6 +93,9 @@ struct TPxChainReport {
   int OutsideBlocks = 0;
   uint64_t OutsideRows = 0;
   std::vector<std::string> Faults;  // what is wrong with the blocks, without the path
+  // The header's size reaches into the data: no block can be found, nothing
+  // is salvaged.
+  bool HeaderBroken = false;
   // Faults, or a header count that differs from the chain.
   bool Damaged() const { return !Faults.empty() || HeaderRows != ChainRows; }
   // "der Tabellenkopf nennt 200 Datensätze, die Blockkette enthält 60; ..."
@@ -186,6 +189,7 @@ class TParadoxTableFile {
   TPxHeader FHeader;
   std::vector<TPxFieldDef> FFields;
   const TCodePage* FCodePage = nullptr;
+  size_t FDataInHeader = 0;  // first byte behind the header's fields that is not padding
 
   std::vector<uint8_t> FBlock;     // the block of the current record
   std::vector<uint8_t> FSpare;     // the block being read

@@ -211,7 +211,7 @@ TEST_F(FaultCases, ASourceTableVanishingDuringTheRunIsNamed) {
 // A damaged legacy table (the archive's own tables, damaged as a failing
 // disk or an aborted copy leaves them): each run fails with the file and the
 // fault in the log, the target consistent and unconverted, the source as it
-// was, and the tables copied before the damaged one kept.
+// was, and not a row written: the damage is found before the first change.
 TEST_F(FaultCases, ADamagedLegacyTableEndsTheRunNamingFileAndFault) {
   const auto u16 = [](std::string& b, size_t at, uint16_t v) {
     b[at] = static_cast<char>(v & 0xff);
@@ -226,7 +226,7 @@ TEST_F(FaultCases, ADamagedLegacyTableEndsTheRunNamingFileAndFault) {
     const char* Damage;
     std::function<void(std::string&)> Apply;
     const char* Fault;
-    const char* CopiedBefore;  // a table copied before the damaged one
+    const char* CopiedBefore;  // a table the run copies before the damaged one
   };
   const std::vector<TCase> cases = {
       {"DOCUMENT", "cut in its first block",
@@ -261,10 +261,13 @@ TEST_F(FaultCases, ADamagedLegacyTableEndsTheRunNamingFileAndFault) {
     EXPECT_EQ(run.Status, 1) << run.Err;
     const std::string log = test::ReadFile(Log());
     EXPECT_NE(log.find(kBanner), std::string::npos) << log;
-    EXPECT_NE(log.find(table.string() + ": " + c.Fault), std::string::npos) << log;
+    EXPECT_NE(log.find(table.string() + ": "), std::string::npos) << log;
+    EXPECT_NE(log.find(c.Fault), std::string::npos) << log;
     ExpectConsistentAndUnconverted();
+    // Every table is looked at before the first change: not even the tables
+    // before the damaged one are copied.
     if (c.CopiedBefore) {
-      EXPECT_NE(Query(Target(), std::string("SELECT COUNT(*) FROM ") + c.CopiedBefore), "0");
+      EXPECT_EQ(Query(Target(), std::string("SELECT COUNT(*) FROM ") + c.CopiedBefore), "0");
     }
     EXPECT_EQ(Snapshot(Source()), before);
   }
