@@ -258,7 +258,9 @@ int RunCheck(const std::vector<std::string>& args) {
   }
   out << "  Felddefinitionen, Pflichtfelder, Layout und Auswahllisten übernehmen\n";
   for (const TTableRead& t : tables) {
-    if (t.Name == "IDENTNO" || t.Name == "DOCBLOBS" || !t.Failure.empty()) continue;
+    const bool isDamaged = std::any_of(damaged.begin(), damaged.end(),
+                                       [&](const TSourceDamage& d) { return d.Table == t.Name; });
+    if (t.Name == "IDENTNO" || t.Name == "DOCBLOBS" || !t.Failure.empty() || isDamaged) continue;
     out << "  " << t.Rows << " Zeilen aus " << t.Name << " kopieren\n";
   }
   out << "  die Zähler in IDENTNO nachführen und die Option Converted setzen\n";
