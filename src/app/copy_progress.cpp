@@ -154,6 +154,17 @@ void TFormArcport5Main::BuildSummary() {
       s += ", " + std::to_string(damaged->second) + " in der beschädigten Tabelle verloren";
     s += "\n";
   }
+  // Damaged tables that have no copy line of their own (DOCBLOBS, whose
+  // texts count as RTFTEXT, and IDENTNO).
+  for (const auto& [table, lost] : FDamageLost) {
+    bool shown = false;
+    for (const TTableProgress& t : FTables) shown = shown || t.Table == table;
+    if (shown) continue;
+    char line[160];
+    std::snprintf(line, sizeof line, "  %-10s %9lld in der beschädigten Tabelle verloren\n",
+                  table.c_str(), static_cast<long long>(lost));
+    s += line;
+  }
   s += "  Problemzeilen im Protokoll (*** und übersprungene Zeilen): " +
        std::to_string(FProblemLines) + "\n";
   if (FLogError.empty())
