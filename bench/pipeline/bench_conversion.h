@@ -45,8 +45,10 @@ struct TRun {
 };
 
 // Converts `source` into the existing empty archive `target` in this
-// process, timing every stage by the run log's lines as they come.
-inline TRun Convert(const std::string& source, const std::string& target, bool drawing) {
+// process, timing every stage by the run log's lines as they come; with
+// `atomic` in one transaction (arcport5 --atomic).
+inline TRun Convert(const std::string& source, const std::string& target, bool drawing,
+                    bool atomic = false) {
   TRun run;
   dk::TApplication app;
   int devNull = -1;
@@ -57,6 +59,7 @@ inline TRun Convert(const std::string& source, const std::string& target, bool d
     app.SetTerminalView(view.get());
   }
   dk::TFormArcport5Main form(nullptr, {source, target});
+  form.SetAtomic(atomic);
   auto stageStart = Clock::now();
   long stageSyncs = SyncCount();
   const auto start = stageStart;

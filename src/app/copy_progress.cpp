@@ -119,7 +119,8 @@ void TFormArcport5Main::CheckStop() {
     if (t.Total >= 0) text += " von " + std::to_string(t.Total);
     text += " Zeilen";
   }
-  text += "; alles bis dahin Übernommene ist gespeichert.";
+  // With --atomic the transaction is taken back next; the line after says so.
+  text += FAtomic ? "." : "; alles bis dahin Übernommene ist gespeichert.";
   throw EInterrupted(sig, text);
 }
 

@@ -120,6 +120,10 @@ void TFormArcport5Main::LoadPickLists() {
     } else {
       def.GlobalList = true;
       def.LoadPickItems();
+      // With --atomic a list saved earlier in this run is not on disk yet.
+      if (FAtomic)
+        if (const std::string* kept = FPendingFiles.Find(def.GlobalListFileName()))
+          def.Items.SetText(*kept);
       const std::string supportList = FindSupportFile(def.FieldName + ".itm", FSourceDir);
       if (FileExists(supportList)) {
         const bool updateList = def.UpdateList;
@@ -135,7 +139,11 @@ void TFormArcport5Main::LoadPickLists() {
         def.UpdateList = updateList;
       }
     }
-    def.SavePickItems();
+    // With --atomic a global list is put in place after the commit.
+    if (FAtomic && def.GlobalList)
+      FPendingFiles.Add(def.GlobalListFileName(), def.Items.Text(), true);
+    else
+      def.SavePickItems();
   }
   fields.SaveAll(DkArchiveDst->Connection());
   statements.Finish();

@@ -258,6 +258,11 @@ int RunArcport5(int argc, char** argv) {
                "statt die Konvertierung vor der ersten Änderung zu beenden;\n"
                "das Protokoll nennt je Tabelle erwartete, gerettete und\n"
                "verlorene Zeilen")
+      .AddFlag("atomic", 0,
+               "alles oder nichts: die ganze Konvertierung in einer Transaktion;\n"
+               "Layout und globale Auswahllisten werden erst nach ihrem Abschluss\n"
+               "abgelegt. Nach einem Fehler, Abbruch oder Absturz ist nichts\n"
+               "geändert, und derselbe Aufruf kann wiederholt werden")
       .AddFlag("check", 0,
                "prüft Quelle und Ziel vollständig und meldet, was die\n"
                "Konvertierung tun würde; schreibt nichts")
@@ -267,7 +272,9 @@ int RunArcport5(int argc, char** argv) {
           "Standardfehlerausgabe, und der Status ist 3. --check: 0 bereit, 1 Befunde,\n"
           "2 abgewiesen.\n"
           "Strg+C (SIGINT) oder SIGTERM beendet den Lauf nach der laufenden Zeile; das\n"
-          "Übernommene bleibt gespeichert. Ein zweites Strg+C beendet sofort.")
+          "Übernommene bleibt gespeichert (mit --atomic: nichts ist geändert). Ein\n"
+          "zweites Strg+C beendet sofort.\n"
+          "--atomic empfiehlt sich für Skripte und Stapel-Migrationen.")
       .StopAtFirstArgument();
   TParsedOptions parsed;
   if (auto status = cli.Parse(argc, argv, parsed)) return *status;
@@ -283,6 +290,7 @@ int RunArcport5(int argc, char** argv) {
     app.SetTerminalView(TTerminalView::ForStderr());
     TFormArcport5Main form(nullptr, parsed.Positional());
     form.SetSalvage(parsed.Has("salvage"));
+    form.SetAtomic(parsed.Has("atomic"));
     form.Show();
     app.Run();  // reports a failure that escapes the run itself
     summary = form.Summary();

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/pending_files.h"
 #include "data/connection.h"
 #include "data/query.h"
 #include "db/appl_database.h"
@@ -126,6 +127,11 @@ class TFormArcport5Main : public TForm {
   // --salvage: damaged legacy tables are read as far as they can be instead
   // of ending the run before it changes anything.
   void SetSalvage(bool salvage) { FSalvage = salvage; }
+  // The whole conversion in one transaction on the target, the files it
+  // writes outside the database put in place only once it has committed
+  // (arcport5 --atomic). Set before the run.
+  void SetAtomic(bool value) { FAtomic = value; }
+  bool Atomic() const { return FAtomic; }
 
   // The source directory as RunConversion sets it (a trailing "/" added),
   // for callers that run single stages.
@@ -158,6 +164,17 @@ class TFormArcport5Main : public TForm {
   // was lost, counted in one log line.
   void ReportRowsOfLostDocuments();
   void FinishTarget();
+  // The transaction of a run with --atomic (pipeline.cpp): begun once the
+  // target is open, committed with the files put in place after it, rolled
+  // back on the way out of a failed or stopped run.
+  void BeginAtomic();
+  void CommitAtomic(const std::string& converted);
+  void RollBackAtomic();
+  // Settles what an earlier run with --atomic left beside the target; true
+  // when that run had converted the target and only its files were missing.
+  bool SettleEarlierAtomicRun();
+  // The option "Converted" of the target as a read-only look finds it.
+  std::string TargetConvertedValue() const;
   // The checks of the target that must pass before it is opened: a lock held
   // by another program, a SQLite file without the archive tables, an archive
   // converted before. Raises with a message that names the cause.
@@ -193,6 +210,12 @@ class TFormArcport5Main : public TForm {
   std::chrono::steady_clock::time_point FRateStamp{};
   long FRateRows = 0;
   double FRate = 0;
+
+  bool FAtomic = false;
+  enum class TAtomicState { None, Open, Committed };
+  TAtomicState FAtomicState = TAtomicState::None;
+  // The files of the run with --atomic, kept until the commit.
+  TPendingFiles FPendingFiles;
 
   std::unique_ptr<TParadoxQuery> FBdeQuerySrc;
   std::unique_ptr<TConnection> FAdoConnectionDst;

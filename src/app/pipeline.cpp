@@ -1,12 +1,18 @@
 // The conversion pipeline: a version 5 archive (Paradox tables and side
 // files in the source directory) carried into an existing version 6 archive.
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
 
 #include "app/main_window.h"
+#include "app/pending_files.h"
 #include "app/stop_signal.h"
 #include "app/target_probe.h"
 #include "data/bulk_scope.h"
@@ -45,6 +51,29 @@ std::string ReadBytes(const std::string& fileName) {
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+// The legacy layout's bytes, read through a copy into a temporary file: a
+// layout that cannot be read shows the error box of the file copy, as
+// without --atomic, and nothing is written where the layouts live.
+bool ReadLegacyLayout(const std::string& legacyLayout, std::string& bytes) {
+  std::error_code ec;
+  std::string temp = std::filesystem::temp_directory_path(ec).string();
+  if (ec || temp.empty()) temp = "/tmp";
+  temp += "/arcport5-layout.XXXXXX";
+  const int fd = mkstemp(temp.data());
+  if (fd < 0)
+    throw std::runtime_error("Im Ordner für temporäre Dateien kann keine Datei angelegt werden (" +
+                             temp + "): " + std::strerror(errno));
+  close(fd);
+  const bool copied = FileCopy(legacyLayout, temp, true, true);
+  struct TRemove {
+    std::string Path;
+    ~TRemove() { unlink(Path.c_str()); }
+  } remove{temp};
+  if (!copied) return false;
+  bytes = ReadBytes(temp);
+  return true;
 }
 
 void WriteBytes(const std::string& fileName, const std::string& bytes) {
@@ -134,17 +163,14 @@ void TFormArcport5Main::ConvertArchive() {
     RunStages();
     FOutcome = FDamageLost.empty() ? TRunOutcome::Converted : TRunOutcome::ConvertedWithLosses;
   } catch (const EInterrupted& e) {
-    // Stopped on request: the copy has committed its rows. The log says so
-    // under the banner; no box and no beep, the user asked for it.
+    // Stopped on request: the copy has committed its rows (with --atomic the
+    // transaction is taken back). The log says so under the banner; no box
+    // and no beep, the user asked for it.
     FOutcome = TRunOutcome::Interrupted;
     FStopSignal = e.Signal();
     AddLog("******************* Fehler *********************");
     AddLog(e.what());
-    try {
-      DkArchiveDst->Close();
-    } catch (const std::exception&) {
-      // the interruption is what the log reports
-    }
+    RollBackAtomic();
   } catch (const std::exception& e) {
     if (const auto* lost = dynamic_cast<const EBatchLost*>(&e); lost && !FTables.empty())
       FTables.back().Lost += lost->LostRows();
@@ -153,11 +179,7 @@ void TFormArcport5Main::ConvertArchive() {
     // The engine's own text ("database is locked") names neither the file
     // nor the cause a user can act on.
     if (IsLockConflict(e)) AddLog(TargetLockedDuringRunText(FTargetDb));
-    try {
-      DkArchiveDst->Close();
-    } catch (const std::exception&) {
-      // the failure being reported is the one that counts
-    }
+    RollBackAtomic();
     Beep();
     MessageDlg(e.what(), mtError, mbOK);
   }
@@ -165,10 +187,12 @@ void TFormArcport5Main::ConvertArchive() {
 
 void TFormArcport5Main::RunStages() {
   StartLog();
+  if (SettleEarlierAtomicRun()) return;
   CheckSourceTables();
   CountSourceRows();
   CheckStop();
   OpenTarget();
+  BeginAtomic();
   OpenSource();
   CheckStop();
   AddMissingDocumentColumns();
@@ -255,11 +279,20 @@ void TFormArcport5Main::AddMissingDocumentColumns() {
 void TFormArcport5Main::CopyLayout() {
   TDkArchive& archive = *DkArchiveDst;
   const std::string layoutsDir = GetLayoutsDir();
-  if (!DirectoryExists(layoutsDir)) ForceDirectories(layoutsDir);
+  // With --atomic the folder is made when the layout is put in place.
+  if (!FAtomic && !DirectoryExists(layoutsDir)) ForceDirectories(layoutsDir);
   std::string layout = layoutsDir + ChangeFileExt(ExtractFileName(archive.DatabaseName()), ".lay");
   MakeUniqueFileName(layout);
   const std::string legacyLayout = FindFileIgnoringCase(FSourceDir, "document.lay");
   AddLog("kopiere Layout \"" + legacyLayout + "\" nach \"" + layout + "\"");
+  if (FAtomic) {
+    std::string bytes;
+    if (ReadLegacyLayout(legacyLayout, bytes)) {
+      archive.WriteOption("LayoutFile", layout);
+      FPendingFiles.Add(layout, RewriteLayoutText(bytes), false);
+    }
+    return;
+  }
   if (FileCopy(legacyLayout, layout, false, true)) {
     archive.WriteOption("LayoutFile", layout);
     RewriteLayoutFile(layout);
@@ -278,8 +311,12 @@ void TFormArcport5Main::FinishTarget() {
   TDkArchive& archive = *DkArchiveDst;
   AdoQueryDst->Close();
   archive.SyncIDCounters();
-  AddLog("Import/Konvertierung abgeschlossen");
-  archive.WriteOption("Converted", GetLogStamp() + "converted from paradox archive");
+  // With --atomic the run is complete only once its transaction has
+  // committed: the line follows the commit there.
+  if (!FAtomic) AddLog("Import/Konvertierung abgeschlossen");
+  const std::string converted = GetLogStamp() + "converted from paradox archive";
+  archive.WriteOption("Converted", converted);
+  if (FAtomic) CommitAtomic(converted);
   archive.Close();
   // The budget counts rows that never advance the bar (IDENTNO, DOCBLOBS
   // when the RTF texts stay where they are): a finished run shows 100%.
@@ -299,6 +336,97 @@ void TFormArcport5Main::CheckTargetBeforeOpen() {
   // A second conversion would append every document, version and word again.
   if (!probe.Converted.empty())
     throw std::runtime_error(AlreadyConvertedText(FTargetDb, probe.Converted));
+}
+
+void TFormArcport5Main::BeginAtomic() {
+  if (!FAtomic) return;
+  DkArchiveDst->Connection().BeginTrans();
+  FAtomicState = TAtomicState::Open;
+  AddLog(
+      "Konvertierung in einer Transaktion (--atomic): Zieldatenbank, Layout und globale "
+      "Auswahllisten ändern sich erst, wenn alles übernommen ist.");
+}
+
+void TFormArcport5Main::CommitAtomic(const std::string& converted) {
+  // The last moment a stop request can still take everything back.
+  CheckStop();
+  TConnection& connection = DkArchiveDst->Connection();
+  const std::string record = PendingRecordName(FTargetDb);
+  // The files wait beside the target until the commit: a run killed between
+  // the commit and their placement leaves the record, and the next run puts
+  // them in place (SettleEarlierAtomicRun).
+  if (!FPendingFiles.Empty()) FPendingFiles.WriteRecord(record, converted);
+  connection.CommitTrans();
+  FAtomicState = TAtomicState::Committed;
+  AddLog("Import/Konvertierung abgeschlossen");
+  if (FPendingFiles.Empty()) return;
+  FPendingFiles.Place();
+  for (const TPendingFiles::TFile& f : FPendingFiles.Files()) AddLog("abgelegt: " + f.Path);
+  if (unlink(record.c_str()) != 0 && errno != ENOENT)
+    throw std::runtime_error("Die Datei \"" + record +
+                             "\" kann nicht entfernt werden: " + std::strerror(errno));
+}
+
+void TFormArcport5Main::RollBackAtomic() {
+  const TAtomicState state = FAtomicState;
+  FAtomicState = TAtomicState::None;
+  if (state == TAtomicState::Open) {
+    TConnection& connection = DkArchiveDst->Connection();
+    try {
+      if (connection.Connected() && connection.InTransaction()) connection.RollbackTrans();
+    } catch (const std::exception&) {
+      // The engine takes the transaction back when the connection closes
+      // (a server) or the next program opens the file (SQLite's journal).
+    }
+  }
+  try {
+    DkArchiveDst->Close();
+  } catch (const std::exception&) {
+    // the failure being reported is the one that counts
+  }
+  if (state == TAtomicState::None) return;
+  if (state == TAtomicState::Committed) {
+    AddLog(
+        "Die Zieldatenbank ist konvertiert; ihre Dateien sind noch nicht alle abgelegt. "
+        "Derselbe Aufruf legt sie ab (siehe \"" +
+        PendingRecordName(FTargetDb) + "\").");
+    return;
+  }
+  // A commit whose answer was lost may still have happened: the record
+  // beside the target decides, as it would for the next run.
+  TSettled settled = TSettled::Nothing;
+  try {
+    settled = SettlePendingFiles(
+        FTargetDb, [this] { return TargetConvertedValue(); },
+        [this](const std::string& line) { AddLog(line); }, true);
+  } catch (const std::exception& e) {
+    AddLog(e.what());
+    settled = TSettled::Undecided;
+  }
+  if (settled == TSettled::Completed || settled == TSettled::Undecided) return;
+  AddLog(
+      "Es wurde nichts geändert: die Transaktion ist zurückgenommen, Zieldatenbank, Layout und "
+      "globale Auswahllisten sind wie vor dem Lauf. Derselbe Aufruf kann wiederholt werden.");
+}
+
+bool TFormArcport5Main::SettleEarlierAtomicRun() {
+  const TSettled settled = SettlePendingFiles(
+      FTargetDb, [this] { return TargetConvertedValue(); },
+      [this](const std::string& line) { AddLog(line); }, false);
+  if (settled == TSettled::Undecided)
+    throw std::runtime_error("Die Zieldatenbank \"" + FTargetDb +
+                             "\" wird nicht konvertiert, solange unklar ist, ob ein früherer Lauf "
+                             "sie konvertiert hat.");
+  if (settled != TSettled::Completed) return false;
+  AddLog("Import/Konvertierung abgeschlossen");
+  return true;
+}
+
+std::string TFormArcport5Main::TargetConvertedValue() const {
+  const TTargetProbe probe = ProbeTarget(FTargetDb, false, 3000);
+  if (probe.Locked) throw std::runtime_error(TargetLockedText(FTargetDb));
+  if (!probe.Error.empty()) throw std::runtime_error(probe.Error);
+  return probe.Converted;
 }
 
 }  // namespace dk

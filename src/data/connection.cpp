@@ -13,6 +13,18 @@ namespace {
 
 constexpr const char* kWriteSavepoint = "dk_write";
 
+// An explicit transaction the engine dropped by itself (an I/O failure, a
+// full disk): everything written in it is gone, and a write after it would
+// be committed on its own, outside the transaction its caller relies on.
+[[noreturn]] void ThrowTransactionLost(const EDatabaseError* cause) {
+  const auto* provider = dynamic_cast<const EProviderError*>(cause);
+  throw EBatchLost(
+      std::string("Die Datenbank hat die offene Transaktion verworfen; keine ihrer Änderungen ist "
+                  "gespeichert") +
+          (cause ? std::string(": ") + cause->what() : std::string(".")),
+      0, provider ? provider->NativeError() : 0, provider ? provider->SqlState() : std::string());
+}
+
 [[noreturn]] void ThrowBatchLost(int rows, const EDatabaseError& cause) {
   const auto* provider = dynamic_cast<const EProviderError*>(&cause);
   throw EBatchLost(
@@ -215,6 +227,14 @@ int64_t TConnection::RunWrite(TProviderStatement& statement, bool deferrable) {
   // A batch whose final commit failed earlier is committed before anything
   // else is written.
   if (FBatchOpen && FBulkDepth == 0 && FTransLevel == 0) CommitBatch();
+  if (FTransLevel > 0 && !p.InTransaction()) {
+    try {
+      ThrowTransactionLost(nullptr);
+    } catch (const EDatabaseError& e) {
+      RecordError(e);
+      throw;
+    }
+  }
   if (FBulkDepth > 0 && FTransLevel == 0 && !FBatchOpen) {
     try {
       p.BeginTransaction();
@@ -227,9 +247,11 @@ int64_t TConnection::RunWrite(TProviderStatement& statement, bool deferrable) {
     FBatchRows = 0;
     FBatchBegun = std::chrono::steady_clock::now();
   }
-  // A row of a bulk batch the engine sends later together with others.
-  const bool defer = deferrable && FBatchOpen && FTransLevel == 0 && p.DefersWrites() &&
-                     p.CanDeferWrite(statement);
+  // A row of a bulk batch the engine sends later together with others; also
+  // inside an explicit transaction that holds the whole bulk load (the engine
+  // takes back a group that fails up to a savepoint of its own).
+  const bool defer = deferrable && FBulkDepth > 0 && (FBatchOpen || FTransLevel > 0) &&
+                     p.DefersWrites() && p.CanDeferWrite(statement);
   bool savepoint = !defer && p.InTransaction() && p.FailedStatementAbortsTransaction();
   try {
     if (savepoint) p.Savepoint(kWriteSavepoint);
@@ -250,6 +272,14 @@ int64_t TConnection::RunWrite(TProviderStatement& statement, bool deferrable) {
     if (savepoint) p.ReleaseSavepoint(kWriteSavepoint);
   } catch (const EDatabaseError& e) {
     RecordError(e);
+    if (FTransLevel > 0 && !p.InTransaction()) {
+      try {
+        ThrowTransactionLost(&e);
+      } catch (const EDatabaseError& lostError) {
+        RecordError(lostError);
+        throw;
+      }
+    }
     if (FBatchOpen && !p.InTransaction()) {
       // The engine dropped the whole batch (an I/O failure, a full disk):
       // rows already reported as written are gone, and the caller must know.
@@ -342,6 +372,17 @@ void TConnection::BeginBulk(const TBulkPolicy& policy) {
 void TConnection::EndBulk() {
   if (FBulkDepth > 0) --FBulkDepth;
   if (FBulkDepth == 0 && FBatchOpen && FTransLevel == 0 && Connected()) CommitBatch();
+  // Inside an explicit transaction nothing is committed here, but the rows the
+  // engine keeps are sent now, so that their failures reach the scope's
+  // writer before it reports its counts.
+  if (FBulkDepth == 0 && !FBatchOpen && FTransLevel > 0 && Connected()) {
+    try {
+      FProvider->FlushDeferred();
+    } catch (const EDatabaseError& e) {
+      RecordError(e);
+      throw;
+    }
+  }
   LowerPageCache();
 }
 
@@ -372,6 +413,16 @@ int TConnection::BeginTrans() {
 void TConnection::CommitTrans() {
   CheckConnected();
   if (FTransLevel == 0) throw EDatabaseError("Es ist keine Transaktion aktiv.");
+  if (FTransLevel == 1 && !FProvider->InTransaction()) {
+    // Dropped by the engine: a server would take the COMMIT without a word.
+    FTransLevel = 0;
+    try {
+      ThrowTransactionLost(nullptr);
+    } catch (const EDatabaseError& e) {
+      RecordError(e);
+      throw;
+    }
+  }
   try {
     if (FTransLevel == 1)
       FProvider->Commit();

@@ -262,6 +262,30 @@ TEST_F(ServerArchive, ConvertsIntoTheSameArchiveAsIntoAFile) {
   }
 }
 
+// With --atomic the rows still travel to the server together, inside the one
+// transaction: the rows the server refuses are reported with their lines
+// before the table's counts, every other row arrives, and the commit at the
+// end makes the archive converted.
+TEST_F(ServerArchive, WithAtomicRefusedRowsAreReportedAndTheOthersArrive) {
+  MakeArchives();
+  ASSERT_NO_FATAL_FAILURE(AddDuplicateWordIds());
+  ASSERT_NO_FATAL_FAILURE(MakeServerArchive());
+  const auto run = Run({"--exit-status", "--atomic", Source(), Settings()});
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  const auto lines = Lines(test::ReadFile(ServerLog()));
+  const auto at = [&lines](const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) - lines.begin();
+  };
+  const auto counted = at("insgesamt 2 Datensätze nicht kopiert");
+  EXPECT_LT(at("Datensatz \"7\" konnte nicht kopiert werden."), counted);
+  EXPECT_LT(at("Datensatz \"9\" konnte nicht kopiert werden."), counted);
+  EXPECT_LT(counted, at("300 Datensätze bearbeitet"));
+  EXPECT_LT(at("300 Datensätze bearbeitet"), at("Import/Konvertierung abgeschlossen"));
+  EXPECT_EQ(ValueOnServer("SELECT COUNT(*) FROM ftiword"), "300");
+  EXPECT_EQ(ValueOnServer("SELECT COUNT(*) FROM ftiwid"), "800");
+  EXPECT_EQ(ValueOnServer("SELECT COUNT(*) FROM dboption WHERE optname = 'Converted'"), "1");
+}
+
 // dkl-archive on a converted server archive: the commands and their output
 // as on a file.
 TEST_F(ServerArchive, TheArchiveToolWorksOnAServerArchive) {

@@ -1,5 +1,6 @@
 #include "support/fault_provider.h"
 
+#include <csignal>
 #include <memory>
 
 #include "data/errors.h"
@@ -26,8 +27,18 @@ const char* PointName(TFaultPoint point) {
       return "Anweisung";
     case TFaultPoint::Commit:
       return "Commit";
+    case TFaultPoint::AfterCommit:
+      return "nach dem Commit";
   }
   return "?";
+}
+
+// Statements name their tables as each engine quotes them ("DOCUMENT",
+// "document"): a fault matches its statement part ignoring case.
+std::string Upper(std::string text) {
+  for (char& c : text)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return text;
 }
 
 [[noreturn]] void RaiseLost() {
@@ -76,6 +87,7 @@ class TFaultProvider : public TProvider {
     }
     FaultPlan().Check(TFaultPoint::Commit, {}, [this](TFaultKind kind) { React(kind); });
     FInner->Commit();
+    FaultPlan().Check(TFaultPoint::AfterCommit, {}, [](TFaultKind) {});
   }
   void Rollback() override {
     Usable(false);
@@ -133,6 +145,8 @@ class TFaultProvider : public TProvider {
         break;
       case TFaultKind::Busy:
       case TFaultKind::Constraint:
+      case TFaultKind::Kill:
+      case TFaultKind::Terminate:
         break;
     }
   }
@@ -248,7 +262,8 @@ bool TFaultPlan::Fire(TFaultPoint point, const std::string& sql, TFaultKind& kin
   std::lock_guard lock(FLock);
   for (TFault& f : FFaults) {
     if (f.Point != point || f.Times == 0) continue;
-    if (!f.SqlContains.empty() && sql.find(f.SqlContains) == std::string::npos) continue;
+    if (!f.SqlContains.empty() && Upper(sql).find(Upper(f.SqlContains)) == std::string::npos)
+      continue;
     if (f.Skip > 0) {
       --f.Skip;
       continue;
@@ -274,8 +289,18 @@ void TFaultPlan::Raise(TFaultKind kind, TFaultPoint point) {
       RaiseLost();
     case TFaultKind::Constraint:
       throw EProviderError("constraint failed" + where, kConstraintCode);
+    case TFaultKind::Kill:
+    case TFaultKind::Terminate:
+      break;
   }
   throw EProviderError("fault" + where, 0);
+}
+
+bool TFaultPlan::SendSignal(TFaultKind kind) {
+  if (kind == TFaultKind::Kill) raise(SIGKILL);
+  if (kind != TFaultKind::Terminate) return false;
+  raise(SIGTERM);
+  return true;
 }
 
 TFaultPlan& FaultPlan() {

@@ -22,13 +22,19 @@
 
 namespace dk::test {
 
-enum class TFaultPoint { Open, Begin, Step, Commit };
-enum class TFaultKind { Busy, Full, IoError, LostConnection, Constraint };
+// AfterCommit fires once the engine has committed, before the caller learns
+// of it.
+enum class TFaultPoint { Open, Begin, Step, Commit, AfterCommit };
+// Kill and Terminate fail nothing: the process sends itself SIGKILL or
+// SIGTERM at that call (a run killed or asked to stop at an exact point),
+// and the call goes on as it would.
+enum class TFaultKind { Busy, Full, IoError, LostConnection, Constraint, Kill, Terminate };
 
 struct TFault {
   TFaultPoint Point = TFaultPoint::Step;
   TFaultKind Kind = TFaultKind::IoError;
-  // Step only: a statement whose text contains this (empty: any statement).
+  // Step only: a statement whose text contains this, ignoring case (empty:
+  // any statement).
   std::string SqlContains;
   // Matching calls that pass before the first failure.
   int Skip = 0;
@@ -55,6 +61,8 @@ class TFaultPlan {
  private:
   bool Fire(TFaultPoint point, const std::string& sql, TFaultKind& kind);
   [[noreturn]] static void Raise(TFaultKind kind, TFaultPoint point);
+  // Sends the signal of Kill or Terminate; false for the other kinds.
+  static bool SendSignal(TFaultKind kind);
 
   mutable std::mutex FLock;
   std::vector<TFault> FFaults;
@@ -71,7 +79,7 @@ void RegisterFaultProvider();
 template <typename React>
 void TFaultPlan::Check(TFaultPoint point, const std::string& sql, React react) {
   TFaultKind kind;
-  if (!Fire(point, sql, kind)) return;
+  if (!Fire(point, sql, kind) || SendSignal(kind)) return;
   react(kind);
   Raise(kind, point);
 }
