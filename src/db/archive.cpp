@@ -111,6 +111,11 @@ void TDkArchive::DocBeforePost(TDataSet& dataSet) {
   if (TField* guid = dataSet.FindField("DOCGUID"); guid && IsFieldEmpty(guid))
     guid->SetAsString(NewGuidText());
 
+  // What a post of a new document that failed left waiting is dropped.
+  FPostingNew = false;
+  FHeldProtocol.clear();
+  FullTextRetrieval()->DropHeldJobs();
+
   if (IsNewDocument) {
     try {
       LastDocID = GetNextID("DOCID");
@@ -120,16 +125,16 @@ void TDkArchive::DocBeforePost(TDataSet& dataSet) {
       ShowError("Dokumentdatensatz kann nicht gespeichert werden.", 0);
       throw;
     }
+    FPostingNew = true;
     dataSet.FieldByName("DOCID").SetAsInteger(LastDocID);
     dataSet.FieldByName("USERNAME").SetAsString(UserName);
     const std::string applName = dataSet.FieldByName("APPLNAME").AsString();
     if (FApplDatabase && FApplDatabase->LocateApplName(applName))
       dataSet.FieldByName("DOCTYPE").SetAsString(
           FApplDatabase->TableAppl()->FieldByName("DOCTYPE").AsString());
-    if (config && config->CreateDocNumber &&
-        !(config->AllowEditDocNumber && !dataSet.FieldByName("DOCNO").AsString().empty()))
-      dataSet.FieldByName("DOCNO").SetAsString(ConvertCmdStr(config->DefaultDocNumber));
-    AssignNewFileName(dataSet);
+    FEnteredDocNo = dataSet.FieldByName("DOCNO").AsString();
+    FEnteredFileName = dataSet.FieldByName("FILENAME").AsString();
+    ApplyNumberRules(dataSet);
     if (OnCreateNewDocument) OnCreateNewDocument(*this);
   }
 
@@ -142,7 +147,7 @@ void TDkArchive::DocBeforePost(TDataSet& dataSet) {
 
   if (config && config->FtiCreateMode != 0) {
     if (IsNewDocument)
-      FullTextRetrieval()->UpdateDocument(GetDocID(), true);
+      IndexNewDocument();
     else
       FullTextRetrieval()->CheckUpdateCurrDocument();
   }
@@ -155,6 +160,40 @@ void TDkArchive::DocBeforePost(TDataSet& dataSet) {
                             dataSet.FieldByName("USERNAME").AsString());
   }
   if (BeforePostDocument) BeforePostDocument(dataSet);
+}
+
+void TDkArchive::ApplyNumberRules(TDataSet& dataSet) {
+  const TConfiguration* config = Configuration;
+  if (config && config->CreateDocNumber &&
+      !(config->AllowEditDocNumber && !dataSet.FieldByName("DOCNO").AsString().empty()))
+    dataSet.FieldByName("DOCNO").SetAsString(ConvertCmdStr(config->DefaultDocNumber));
+  AssignNewFileName(dataSet);
+}
+
+void TDkArchive::IndexNewDocument() {
+  // The worker sees the jobs only once the row is stored under its number
+  // (DocAfterPost): a collision must not file words under the other
+  // document.
+  TFullTextRetrieval& fti = *FullTextRetrieval();
+  fti.HoldJobs();
+  fti.UpdateDocument(GetDocID(), true);
+}
+
+void TDkArchive::RenumberNewDocument(TDataSet& dataSet, int docId) {
+  TCustomDocDatabase::RenumberNewDocument(dataSet, docId);
+  if (!FPostingNew) return;
+  dataSet.FieldByName("DOCNO").SetAsString(FEnteredDocNo);
+  dataSet.FieldByName("FILENAME").SetAsString(FEnteredFileName);
+  // The type table may have moved since (a host's handler); the rules read
+  // the document's own type.
+  if (FApplDatabase) FApplDatabase->LocateApplName(dataSet.FieldByName("APPLNAME").AsString());
+  ApplyNumberRules(dataSet);
+  const TConfiguration* config = Configuration;
+  if (config && config->NoUppercase) {
+    TField& docNo = dataSet.FieldByName("DOCNO");
+    docNo.SetAsString(AnsiUpperCase(docNo.AsString()));
+  }
+  if (config && config->FtiCreateMode != 0) IndexNewDocument();
 }
 
 void TDkArchive::AssignNewFileName(TDataSet& dataSet) {
@@ -246,6 +285,10 @@ void TDkArchive::DocBeforeDelete(TDataSet& dataSet) {
 
 void TDkArchive::AddProtocol(int docId, const std::string& text) {
   if (docId == 0 || !Configuration || !Configuration->Protocol) return;
+  if (FPostingNew && docId == LastDocID) {
+    FHeldProtocol.push_back(text);
+    return;
+  }
   // Quotes would end the literal in the dialects that do not double them.
   std::string clean = ReplaceAll(ReplaceAll(text, "\"", ""), "'", "");
   try {
@@ -481,6 +524,15 @@ std::string TDkArchive::GetDefaultDocFileName() {
 // After a document was saved
 
 void TDkArchive::DocAfterPost(TDataSet& dataSet) {
+  if (FPostingNew) {
+    // The row is stored: what waited for its number follows it now.
+    FPostingNew = false;
+    const int docId = GetDocID();
+    std::vector<std::string> held;
+    held.swap(FHeldProtocol);
+    for (const std::string& text : held) AddProtocol(docId, text);
+    FullTextRetrieval()->ReleaseHeldJobs(docId);
+  }
   if (OnExecuteCommand && FApplDatabase) {
     const char* event = IsNewDocument ? "AfterPostNewDoc" : "AfterPostChangedDoc";
     const TField* applField = dataSet.FindField("APPLNAME");

@@ -208,11 +208,24 @@ class TDkArchive : public TCustomDocDatabase {
   bool MayDeleteDocument();
   // A DOCPRTCL row for the document (nothing for DOCID 0 or without the
   // Protocol setting), its text without double quotes and apostrophes. A
-  // failure is logged, never raised.
+  // failure is logged, never raised. Rows for a new document whose row is
+  // being posted are written once the row is stored, under the number it
+  // was stored with.
   void AddProtocol(int docId, const std::string& text);
+
+ protected:
+  // A new row that collided: the number, then the document number, the file
+  // name and the index jobs taken again from the new number.
+  void RenumberNewDocument(TDataSet& dataSet, int docId) override;
 
  private:
   friend class TApplDatabase;
+
+  // DOCNO and FILENAME of a new document from its number (the rules run
+  // once more with the entered values when the number changes).
+  void ApplyNumberRules(TDataSet& dataSet);
+  // The index jobs of a new document, held until its row is stored.
+  void IndexNewDocument();
 
   // The file name of a new document by its type letter.
   void AssignNewFileName(TDataSet& dataSet);
@@ -225,6 +238,11 @@ class TDkArchive : public TCustomDocDatabase {
   void FreeReminderTimer();
 
   TApplDatabase* FApplDatabase = nullptr;
+  // While a new document's row is posted: its DOCNO and FILENAME as entered,
+  // and the protocol texts that wait for the row.
+  bool FPostingNew = false;
+  std::string FEnteredDocNo, FEnteredFileName;
+  std::vector<std::string> FHeldProtocol;
   // Document-type databases whose DocArchive is this archive; they forget it
   // when it goes.
   std::vector<TApplDatabase*> FReferringApplDatabases;

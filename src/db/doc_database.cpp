@@ -201,50 +201,106 @@ void TCustomDocDatabase::Pause() const {
   if (CounterRetryPause.count() > 0) std::this_thread::sleep_for(CounterRetryPause);
 }
 
+int TCustomDocDatabase::CounterFloor(const std::string& name) {
+  // The tables whose keys a counter numbers: a counter below their maxima
+  // (left so by a conversion that failed or was stopped, which sets the
+  // counters only at the end of a good run, or by a restored table) would
+  // hand out a number in use.
+  const std::string upper = AsciiUpper(name);
+  if (upper == "DOCID") return NextDocIdAfterData(*this);
+  if (upper == "TODOID" && TableExists("TODO")) return GetMaxID(Connection(), "TODO", "TODOID") + 1;
+  if (upper == "FTIWORDID" && TableExists("FTIWORD"))
+    return GetMaxID(Connection(), "FTIWORD", "WORDID") + 1;
+  return 0;
+}
+
 int TCustomDocDatabase::GetNextID(const std::string& name) {
+  // The number is taken inside a transaction that holds the counter against
+  // every other writer: the engine's write lock on a file database (taken at
+  // the start of the transaction), the row lock on a server (taken by the
+  // edit). The row is read again under that lock, so two programs can never
+  // start from the same NEXTID.
   TTable& table = *FIdentTable;
-  int result = -1;
+  TConnection& connection = Connection();
   int failures = 0;
-  try {
-    if (!table.Active()) table.Open();
-    HoldCounterRows(table);
-    if (table.Locate("IDNAME", TVariant(name), loCaseInsensitive)) {
-      // Another client may hold the row; wait for it.
-      while (table.State() != dsEdit) {
+  int level = -1;
+  // Undoes this attempt's transaction (a savepoint inside the caller's).
+  auto undo = [&] {
+    CancelIfEditing(table);
+    try {
+      if (level >= 0 && connection.Connected() && connection.TransactionLevel() > level)
+        connection.RollbackTrans();
+    } catch (...) {
+    }
+  };
+  for (;;) {
+    int result = -1;
+    bool found = false;
+    bool editing = false;
+    try {
+      if (!table.Active()) table.Open();
+      HoldCounterRows(table);
+      level = connection.TransactionLevel();
+      connection.BeginTrans();
+      table.Requery();
+      found = table.Locate("IDNAME", TVariant(name), loCaseInsensitive);
+      editing = true;
+      if (found) {
+        table.Edit();
+        result = table.FieldByName("NEXTID").AsInteger();
+      } else {
+        table.Append();
+        table.FieldByName("IDNAME").SetAsString(name);
+        result = 1;
+      }
+    } catch (const EAbort&) {
+      undo();
+      throw;
+    } catch (const std::exception& e) {
+      undo();
+      // Another client holds the counter (or the database); wait for it.
+      // Anything else before the edit (no counter table) is no reason to.
+      if (!editing && !IsLockConflict(e)) throw;
+      if (failures == 20) {
+        if (MsgKeyValueError(name, e.what()) != mrRetry) throw;
+        failures = 0;
+      }
+      ++failures;
+      Pause();
+      continue;
+    }
+    try {
+      const int floor = CounterFloor(name);
+      if (floor > result) {
+        WriteErrorLog("Der Zähler \"" + name + "\" in Tabelle \"IDENTNO\" stand auf " +
+                      std::to_string(result) + ", die Daten belegen die Nummern bis " +
+                      std::to_string(floor - 1) + "; er wurde auf " + std::to_string(floor) +
+                      " vorgestellt.");
+        result = floor;
+      }
+      table.FieldByName("NEXTID").SetAsInteger(static_cast<int64_t>(result) + 1);
+      table.Post();
+      connection.CommitTrans();
+      // The table stays open; its read must not hold the file against the
+      // commits of other programs.
+      table.EndRead();
+    } catch (...) {
+      undo();
+      // A row appended for a new counter by two programs at once: the one
+      // that lost takes its number from the row the other stored.
+      if (!found && failures < 20) {
+        ++failures;
         try {
-          table.Edit();
-          result = table.FieldByName("NEXTID").AsInteger();
-        } catch (const EAbort&) {
-          throw;
-        } catch (const std::exception& e) {
-          if (failures == 20) {
-            if (MsgKeyValueError(name, e.what()) != mrRetry) throw;
-            failures = 0;
-          }
-          ++failures;
-          Pause();
+          table.Requery();
+          if (table.Locate("IDNAME", TVariant(name), loCaseInsensitive)) continue;
+        } catch (...) {
         }
       }
-    } else {
-      table.Append();
-      table.FieldByName("IDNAME").SetAsString(name);
-      result = 1;
-    }
-    table.FieldByName("NEXTID").SetAsInteger(static_cast<int64_t>(result) + 1);
-    try {
-      table.Post();
-    } catch (...) {
-      CancelIfEditing(table);
-      result = -1;
       ShowError(SaveErrorText(name, "IDENTNO"), 0);
       throw;
     }
-  } catch (...) {
-    CancelIfEditing(table);
-    throw;
+    return result;
   }
-  CancelIfEditing(table);
-  return result;
 }
 
 bool TCustomDocDatabase::SetNextID(const std::string& name, int value) {
@@ -314,16 +370,29 @@ void TCustomDocDatabase::DocPostError(TDataSet& dataSet, EDatabaseError& /*error
   if (dataSet.State() != dsInsert) return;
   const int next = NextDocIdAfterData(*this);
   TField& docId = dataSet.FieldByName("DOCID");
-  if (docId.AsInteger() < next && SetNextID("DOCID", next + 1)) {
-    docId.SetAsInteger(next);
-    LastDocID = next;
-    ShowError(
-        "Bei Speichern des neuen Datensatzes ist ein Indexfehler aufgetreten. Die Ursache lag in "
-        "der Datenbanktabelle IDENTNO. Das Problem wurde behoben, der Fehler sollte jetzt nicht "
-        "mehr auftreten.",
-        0);
-    action = daRetry;
+  if (docId.AsInteger() >= next) return;
+  // The row collides with a document stored meanwhile: it takes a number of
+  // its own from the counter (which also moves the counter past the data),
+  // never one computed here that another program may be taking right now.
+  int id = -1;
+  try {
+    id = GetNextID("DOCID");
+  } catch (const std::exception&) {
+    return;
   }
+  if (id < next) return;
+  RenumberNewDocument(dataSet, id);
+  ShowError(
+      "Bei Speichern des neuen Datensatzes ist ein Indexfehler aufgetreten. Die Ursache lag in "
+      "der Datenbanktabelle IDENTNO. Das Problem wurde behoben, der Fehler sollte jetzt nicht "
+      "mehr auftreten.",
+      0);
+  action = daRetry;
+}
+
+void TCustomDocDatabase::RenumberNewDocument(TDataSet& dataSet, int docId) {
+  dataSet.FieldByName("DOCID").SetAsInteger(docId);
+  LastDocID = docId;
 }
 
 void TCustomDocDatabase::ExecuteQueryDoc(const std::string& sqlText, TSqlExecuteMode mode) {

@@ -13,10 +13,11 @@
 // document dataset's events are bound in the constructor to the virtual hooks,
 // so the most derived implementation always runs.
 //
-// Several client programs may share one archive: the counter protocol
-// coordinates them through row edits on IDENTNO with retries, and the
-// key-only update criterion keeps a counter update from failing merely because
-// another client changed NEXTID in between. Main thread only.
+// Several client programs may share one archive: a counter is taken in a
+// transaction that holds it against the others (SQLite's write lock, a
+// server's row lock) and read again there, so no number is handed out twice;
+// busy counters are retried. A counter found below the keys of its tables
+// moves past them. Main thread only.
 #pragma once
 
 #include <chrono>
@@ -151,10 +152,16 @@ class TCustomDocDatabase : public TCustomDkDatabase {
   std::string GetDocFileName() const;
 
   // Hands out the next ID of a counter (row found ignoring case) and stores
-  // NEXTID + 1; a new counter hands out 1 and stores 2. An edit that fails is
-  // retried every CounterRetryPause; at the 21st failure in a row, and at
-  // every 20th after a Retry, MsgKeyValueError asks (Cancel raises the
-  // error). A failed post shows the error and raises it.
+  // NEXTID + 1; a new counter hands out 1 and stores 2. The number is taken
+  // in a transaction of its own (a savepoint inside an open one) that holds
+  // the counter against other programs: SQLite's write lock, a server's row
+  // lock; the row is read again under it. A counter below the keys of its
+  // tables (DOCID: DOCUMENT and DOCARCH, TODOID: TODO, FTIWORDID: FTIWORD)
+  // first moves past them, with a line in the error log. An attempt that
+  // fails (the counter or the database held by another client) is retried
+  // every CounterRetryPause; at the 21st failure in a row, and at every 20th
+  // after a Retry, MsgKeyValueError asks (Cancel raises the error). A failed
+  // post or commit shows the error and raises it.
   int GetNextID(const std::string& name);
   // Sets a counter to `value` (row created when missing). A failing edit is
   // retried as above: logged at the 2nd failure, asked at the 11th (after
@@ -203,14 +210,22 @@ class TCustomDocDatabase : public TCustomDkDatabase {
   // After-insert of DocQuery: FILENAME "[automatisch]", FAVORITE false.
   void DocAfterInsert(TDataSet& dataSet);
   // Post-error of DocQuery: a new row whose DOCID lies below the table maxima
-  // gets the DOCID after them, the counter is repaired and the post retried.
+  // takes a new number from the counter (GetNextID, which moves a counter
+  // found behind the data past it), RenumberNewDocument gives the row that
+  // number, and the post is retried.
   void DocPostError(TDataSet& dataSet, EDatabaseError& error, TDataAction& action);
+  // Gives a new row whose number collided its new number: DOCID and
+  // LastDocID here; a descendant also renews what it derived from the number.
+  virtual void RenumberNewDocument(TDataSet& dataSet, int docId);
   // Before-post of IdentTable (and of the archive's to-do dataset): for Jet
   // and SQL Server, updates find the row by its key alone.
   void SetUpdateCriteriaKey(TDataSet& dataSet);
 
  private:
   void Pause() const;
+  // The lowest number a counter may hand out: one above the keys of the
+  // tables it numbers (0 for a counter of no known table).
+  int CounterFloor(const std::string& name);
   // Lets the counter table hold the row it edits where the engine has row
   // locks (a server).
   void HoldCounterRows(TTable& table);

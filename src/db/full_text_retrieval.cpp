@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <exception>
@@ -92,6 +93,13 @@ std::unique_ptr<TUpdateFtiItem> TFtiJobQueue::TakeFirst(int& count) {
   std::unique_ptr<TUpdateFtiItem> job = std::move(FJobs.front());
   FJobs.pop_front();
   return job;
+}
+
+void TFtiJobQueue::PutBack(std::vector<std::unique_ptr<TUpdateFtiItem>>& jobs) {
+  std::lock_guard<std::mutex> lock(FLock);
+  for (auto it = jobs.rbegin(); it != jobs.rend(); ++it)
+    if (*it) FJobs.push_front(std::move(*it));
+  jobs.clear();
 }
 
 int TFtiJobQueue::Count() const {
@@ -314,12 +322,12 @@ void TFullTextRetrieval::UpdateFieldWords() {
   // in this order, never the other way round.
   for (const std::string& word : WordListItems(before))
     if (!InWordList(after, word)) {
-      FJobQueue.Add(docId, false, word, fjDeleteWord);
+      Queue(docId, false, word, fjDeleteWord);
       queued = true;
     }
   for (const std::string& word : WordListItems(after))
     if (!InWordList(before, word)) {
-      FJobQueue.Add(docId, false, word, fjAddWord);
+      Queue(docId, false, word, fjAddWord);
       queued = true;
     }
   if (queued) StartWorker();
@@ -392,11 +400,11 @@ void TFullTextRetrieval::IndexCurrDocument(bool newDocument) {
 
   bool queued = false;
   if (!newDocument) {
-    FJobQueue.Add(docId, false, std::string(), fjDeleteDocument);
+    Queue(docId, false, std::string(), fjDeleteDocument);
     queued = true;
   }
   for (const std::string& word : WordListItems(words)) {
-    FJobQueue.Add(docId, newDocument, word, fjAddWord);
+    Queue(docId, newDocument, word, fjAddWord);
     queued = true;
   }
   if (queued) StartWorker();
@@ -422,8 +430,64 @@ void TFullTextRetrieval::QueueServerIndexing() {
   }
 }
 
+void TFullTextRetrieval::Queue(int32_t docId, bool newDocument, std::string word,
+                               uint8_t operation) {
+  if (FHolding)
+    FHeld.emplace_back(docId, newDocument, std::move(word), operation);
+  else
+    FJobQueue.Add(docId, newDocument, std::move(word), operation);
+}
+
+void TFullTextRetrieval::HoldJobs() {
+  FHeld.clear();
+  FStartHeld = false;
+  FHolding = true;
+}
+
+void TFullTextRetrieval::DropHeldJobs() {
+  FHeld.clear();
+  FStartHeld = false;
+  FHolding = false;
+}
+
+void TFullTextRetrieval::ReleaseHeldJobs(int docId) {
+  if (!FHolding) return;
+  FHolding = false;
+  std::vector<TUpdateFtiItem> held;
+  held.swap(FHeld);
+  for (TUpdateFtiItem& job : held)
+    FJobQueue.Add(docId, job.FNewDocument, std::move(job.FWord), job.FOperation);
+  if (FStartHeld || !held.empty()) {
+    FStartHeld = false;
+    StartWorker();
+  }
+}
+
+std::vector<int32_t> TFullTextRetrieval::PendingDocIds() const {
+  std::vector<int32_t> ids;
+  auto note = [&](int32_t id) {
+    if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
+  };
+  for (const TUpdateFtiItem& job : FJobQueue.Items()) note(job.FDocID);
+  for (const TUpdateFtiItem& job : FHeld) note(job.FDocID);
+  return ids;
+}
+
+void TFullTextRetrieval::WorkerFailed(const std::string& error) {
+  FWorkerError = error;
+  FGaveUp = true;
+  WriteErrorLog("Volltextindex: " + std::to_string(FJobQueue.Count()) +
+                " Aufträge konnten nicht ausgeführt werden und bleiben vorgemerkt: " + error);
+  if (OnWorkerFailed && !FDestroying) OnWorkerFailed(error);
+}
+
 void TFullTextRetrieval::StartWorker() {
+  if (FHolding) {
+    FStartHeld = true;
+    return;
+  }
   JoinFinishedWorkers();
+  FGaveUp = false;
   if (FWorker) return;
   if (!Application)
     throw std::logic_error(
@@ -438,11 +502,14 @@ void TFullTextRetrieval::WorkerTerminated() {
   if (FWorker) FFinished.push_back(std::move(FWorker));
 }
 
-void TFullTextRetrieval::WaitForWorker() {
+bool TFullTextRetrieval::WaitForWorker() {
   for (;;) {
     if (!FWorker) {
       JoinFinishedWorkers();
-      if (FJobQueue.Count() == 0) return;
+      if (FJobQueue.Count() == 0) return FWorkerError.empty();
+      // Jobs a worker gave up on wait for the next change, not for a loop
+      // that would meet the same failure again at once.
+      if (FGaveUp) return false;
       StartWorker();
     }
     if (Application) Application->ProcessMessages();

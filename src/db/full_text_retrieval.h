@@ -30,6 +30,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -76,6 +77,8 @@ class TFtiJobQueue {
   // Removes and returns the first job (null when empty); `count` receives the
   // queue's length before the removal.
   std::unique_ptr<TUpdateFtiItem> TakeFirst(int& count);
+  // Puts jobs taken earlier back at the head of the queue, in their order.
+  void PutBack(std::vector<std::unique_ptr<TUpdateFtiItem>>& jobs);
   int Count() const;
   // Copies of the queued jobs in queue order.
   std::vector<TUpdateFtiItem> Items() const;
@@ -134,8 +137,31 @@ class TFullTextRetrieval {
   bool IsWorkerRunning() const { return FWorker != nullptr; }
   // Main thread: runs the worker's calls onto the main thread and restarts a
   // worker for jobs that arrived after the last one ended, until the queue is
-  // empty and no worker runs.
-  void WaitForWorker();
+  // empty and no worker runs, or until a worker gave up on jobs it could not
+  // apply (they stay queued). True when every job was applied.
+  bool WaitForWorker();
+
+  // Jobs of a document whose row is not stored yet wait here instead of in
+  // the queue, so that the worker never files words under a number the row
+  // may still lose (a key collision gives it another). HoldJobs drops what a
+  // post that failed left held and holds from now on; ReleaseHeldJobs queues
+  // the held jobs under `docId` and starts the worker; DropHeldJobs forgets
+  // them.
+  void HoldJobs();
+  void ReleaseHeldJobs(int docId);
+  void DropHeldJobs();
+  bool HoldingJobs() const { return FHolding; }
+
+  // What the last worker could not apply: empty while all went well. A worker
+  // that cannot apply a batch (a full disk, an I/O error, a lost connection)
+  // rolls it back, puts its jobs back at the head of the queue and tries
+  // again a few times before it gives up; the jobs then wait in the queue
+  // for the next worker. Cleared when a later worker applies its jobs.
+  const std::string& WorkerError() const { return FWorkerError; }
+  // The documents that still have jobs queued or held.
+  std::vector<int32_t> PendingDocIds() const;
+  // Told on the main thread when a worker gives up (the error text).
+  std::function<void(const std::string& error)> OnWorkerFailed;
 
   // --- Words ---
 
@@ -188,6 +214,12 @@ class TFullTextRetrieval {
   void StoreFileTime(const std::string& fileName);
   // Fires the owner's progress event unless the indexer is going away.
   void ReportProgress(int max, int pos);
+  // The worker gave up (main thread), or applied a batch after an earlier
+  // failure.
+  void WorkerFailed(const std::string& error);
+  void WorkerRecovered() { FWorkerError.clear(); }
+  // Into the held jobs while holding, else into the queue.
+  void Queue(int32_t docId, bool newDocument, std::string word, uint8_t operation);
   void JoinFinishedWorkers();
 
   TCustomDocDatabase& FDatabase;
@@ -200,6 +232,12 @@ class TFullTextRetrieval {
   bool FHasRules = false;
   TFtiWordRules FRules;
   bool FDestroying = false;
+  bool FHolding = false;
+  bool FStartHeld = false;
+  // The last worker gave up; a new one starts only with the next change.
+  bool FGaveUp = false;
+  std::vector<TUpdateFtiItem> FHeld;
+  std::string FWorkerError;
 };
 
 }  // namespace dk

@@ -19,6 +19,8 @@ namespace dk {
 std::chrono::milliseconds TUpdateFtiThread::BatchTime{20};
 std::chrono::milliseconds TUpdateFtiThread::LockRetryPause{20};
 std::chrono::milliseconds TUpdateFtiThread::BusyWait{50};
+std::chrono::milliseconds TUpdateFtiThread::BatchRetryPause{250};
+int TUpdateFtiThread::BatchRetries = 3;
 
 namespace {
 
@@ -27,6 +29,14 @@ void LowerThreadPriority() {
   errno = 0;
   const int nice = ::getpriority(PRIO_PROCESS, tid);
   if (errno == 0) ::setpriority(PRIO_PROCESS, tid, nice + 1);
+}
+
+// A write the engine refused for its row alone (a key or other constraint):
+// the transaction goes on, and trying again would meet the same refusal.
+bool IsRowError(const std::exception& e) {
+  const auto* provider = dynamic_cast<const EProviderError*>(&e);
+  if (!provider) return false;
+  return provider->NativeError() == kDuplicateKeyError || provider->SqlState().starts_with("23");
 }
 
 }  // namespace
@@ -75,7 +85,12 @@ void TUpdateFtiThread::Prepare() {
   FInsertPair = FConnection->Prepare("INSERT INTO FTIWID (WORDID,DOCID) VALUES (:WORDID,:DOCID)");
   FDeletePair = FConnection->Prepare("DELETE FROM FTIWID WHERE WORDID=:WORDID AND DOCID=:DOCID");
   FDeleteDocument = FConnection->Prepare("DELETE FROM FTIWID WHERE DocID=:DOCID");
-  FReadCounter = FConnection->Prepare("SELECT NEXTID FROM IDENTNO WHERE IDNAME = 'FTIWORDID'");
+  // On a server the counter row stays locked until the batch ends: no other
+  // writer creates a word meanwhile (see AllocateWordId).
+  FReadCounter =
+      FConnection->Prepare(std::string("SELECT NEXTID FROM IDENTNO WHERE IDNAME = 'FTIWORDID'") +
+                           (FConnection->Engine().LocksRows() ? " FOR UPDATE" : ""));
+  FMaxWordId = FConnection->Prepare("SELECT MAX(WORDID) FROM FTIWORD");
   FUpdateCounter =
       FConnection->Prepare("UPDATE IDENTNO SET NEXTID = :NEXTID WHERE IDNAME = 'FTIWORDID'");
   FInsertCounter =
@@ -111,29 +126,59 @@ int TUpdateFtiThread::LookupWordId(const std::string& word) {
   return id;
 }
 
-int TUpdateFtiThread::AllocateWordId() {
-  // The batch holds the write lock from its start to its commit, so the
-  // counter row is read once per batch and written back before the commit:
-  // nobody else can hand out a number in between.
-  if (!FCounterLoaded) {
-    TProviderStatement& read = *FReadCounter;
-    read.Reset();
-    FCounterExists = false;
-    FNextWordId = 1;
-    try {
-      if (read.Step()) {
-        TVariant value;
-        read.ReadValue(0, value);
-        FCounterExists = true;
-        FNextWordId = static_cast<int>(value.IsNull() ? 1 : std::stoll(value.ToString()));
-      }
-    } catch (...) {
-      read.Reset();
-      throw;
+namespace {
+
+// The first column of the statement's one row as a number; `otherwise` when
+// there is no row or the value is null.
+int64_t ReadNumber(TProviderStatement& statement, int64_t otherwise, bool* found = nullptr) {
+  statement.Reset();
+  int64_t result = otherwise;
+  if (found) *found = false;
+  try {
+    if (statement.Step()) {
+      TVariant value;
+      statement.ReadValue(0, value);
+      if (found) *found = true;
+      if (!value.IsNull()) result = std::stoll(value.ToString());
     }
-    read.Reset();
-    FCounterLoaded = true;
+  } catch (...) {
+    statement.Reset();
+    throw;
   }
+  statement.Reset();
+  return result;
+}
+
+}  // namespace
+
+bool TUpdateFtiThread::LoadWordCounter() {
+  // Once per batch, inside its transaction: a file database is held by the
+  // write lock the batch took at its start, a server's counter row by the
+  // row lock this read takes. Until the batch commits nobody else can hand
+  // out a word number or create a word, so a word looked up from now on is
+  // either there or is this batch's to create.
+  if (FCounterLoaded) return false;
+  bool exists = false;
+  const int64_t stored = ReadNumber(*FReadCounter, 1, &exists);
+  FCounterExists = exists;
+  FNextWordId = static_cast<int>(stored);
+  // A counter behind the words (a conversion that did not finish) would hand
+  // out a number a word has.
+  const int floor = static_cast<int>(ReadNumber(*FMaxWordId, 0)) + 1;
+  if (floor > FNextWordId) {
+    WriteErrorLog("Der Zähler \"FTIWORDID\" in Tabelle \"IDENTNO\" stand auf " +
+                  std::to_string(FNextWordId) + ", die Wörter belegen die Nummern bis " +
+                  std::to_string(floor - 1) + "; er wurde auf " + std::to_string(floor) +
+                  " vorgestellt.");
+    FNextWordId = floor;
+    FCounterDirty = true;
+  }
+  FCounterLoaded = true;
+  return true;
+}
+
+int TUpdateFtiThread::AllocateWordId() {
+  LoadWordCounter();
   FCounterDirty = true;
   return FNextWordId++;
 }
@@ -157,6 +202,9 @@ void TUpdateFtiThread::StoreWordCounter() {
 
 void TUpdateFtiThread::AddWord(const TUpdateFtiItem& job) {
   int id = LookupWordId(job.FWord);
+  // Another writer may have created the word after the lookup and before
+  // this batch held the counter: look again once it does.
+  if (id <= 0 && LoadWordCounter()) id = LookupWordId(job.FWord);
   if (id <= 0) {
     id = AllocateWordId();
     const std::string insertText = "INSERT INTO FTIWORD\r\n(WORD,WORDID)\r\nVALUES (" +
@@ -166,7 +214,7 @@ void TUpdateFtiThread::AddWord(const TUpdateFtiItem& job) {
       FWordIds.emplace(job.FWord, id);
       FBatchWords.push_back(job.FWord);
     } catch (const EDatabaseError& e) {
-      if (IsLockConflict(e)) throw;
+      if (!IsRowError(e)) throw;
       // A pair pointing at a number that belongs to another word (or to
       // none) would file the document under the wrong word: the word
       // inserted meanwhile by another client is used, else no pair is made.
@@ -183,7 +231,7 @@ void TUpdateFtiThread::AddWord(const TUpdateFtiItem& job) {
   try {
     Write(*FInsertPair, {TVariant(id), TVariant(job.FDocID)});
   } catch (const EDatabaseError& e) {
-    if (IsLockConflict(e)) throw;
+    if (!IsRowError(e)) throw;
     WriteErrorLog(std::string(e.what()) + ", DocID=" + std::to_string(job.FDocID) +
                   ", Wort=" + job.FWord + ", SQL.Text=INSERT INTO FTIWID\r\n(WORDID,DOCID)\r\n" +
                   "VALUES (" + std::to_string(id) + "," + std::to_string(job.FDocID) + ")\r\n");
@@ -195,7 +243,7 @@ void TUpdateFtiThread::DeleteWord(const TUpdateFtiItem& job) {
   try {
     Write(*FDeletePair, {TVariant(id), TVariant(job.FDocID)});
   } catch (const EDatabaseError& e) {
-    if (IsLockConflict(e)) throw;
+    if (!IsRowError(e)) throw;
     WriteErrorLog(std::string(e.what()) + ", deleting \"" + job.FWord +
                   "\", DocID=" + std::to_string(job.FDocID) +
                   ", from table FTIWID, SQL.Text=DELETE FROM FTIWID WHERE WORDID=" +
@@ -207,7 +255,7 @@ void TUpdateFtiThread::DeleteDocumentWords(const TUpdateFtiItem& job) {
   try {
     Write(*FDeleteDocument, {TVariant(job.FDocID)});
   } catch (const EDatabaseError& e) {
-    if (IsLockConflict(e)) throw;
+    if (!IsRowError(e)) throw;
     WriteErrorLog(std::string(e.what()) + ", deleting all DocID=" + std::to_string(job.FDocID) +
                   ", from table FTIWID, SQL.Text=DELETE FROM FTIWID\r\nWHERE DocID=" +
                   std::to_string(job.FDocID) + "\r\n");
@@ -231,6 +279,9 @@ void TUpdateFtiThread::Apply(const TUpdateFtiItem& job) {
     }
   } catch (const std::exception& e) {
     if (IsLockConflict(e)) throw ELockConflict{std::current_exception()};
+    // Only a row the engine refused costs its job; any other failure (a
+    // full disk, an I/O error, a lost connection) is the batch's.
+    if (!IsRowError(e)) throw;
     WriteErrorLog("TUpdateFtiThread.Execute, KeyWord = " + job.FWord + " :  " + e.what());
   }
 }
@@ -267,6 +318,11 @@ bool TUpdateFtiThread::ApplyBatch(std::vector<std::unique_ptr<TUpdateFtiItem>>& 
       if (IsLockConflict(e)) throw ELockConflict{std::current_exception()};
       throw;
     }
+    // An engine that gave up the transaction by itself (SQLite does after a
+    // full disk or an I/O error) has lost the batch's writes.
+    if (!FConnection->Engine().InTransaction())
+      throw EDatabaseError(
+          "Die Transaktion des Volltextindex wurde von der Datenbank abgebrochen.");
     FConnection->CommitTrans();
     FBatchWords.clear();
     return true;
@@ -294,6 +350,8 @@ void TUpdateFtiThread::Rollback() {
 void TUpdateFtiThread::Execute() {
   LowerThreadPriority();
   std::string outsideError;
+  // A batch the engine could not take: its jobs are back in the queue.
+  std::string batchError;
   try {
     bool more = true;
     while (more && !FStopRequested) {
@@ -302,21 +360,34 @@ void TUpdateFtiThread::Execute() {
       // Nothing is taken before an attempt can begin; an empty queue ends
       // the worker without a statement.
       if (FJobQueue.Count() == 0) break;
+      int failures = 0;
       for (;;) {
         bool committed = false;
         try {
           committed = ApplyBatch(batch, more);
         } catch (const ELockConflict&) {
           committed = false;
-        } catch (const EDatabaseError& e) {
+        } catch (const std::exception& e) {
           // BEGIN or COMMIT themselves found the database locked.
-          if (!IsLockConflict(e)) throw;
+          if (!IsLockConflict(e)) {
+            // A full disk, an I/O error, a lost connection: the batch was
+            // rolled back as a whole. Tried again after a pause, as the
+            // cause may pass; then left in the queue for the next worker.
+            Rollback();
+            if (++failures > BatchRetries || FStopRequested) {
+              batchError = e.what();
+              FJobQueue.PutBack(batch);
+              more = false;
+              break;
+            }
+            std::this_thread::sleep_for(BatchRetryPause * failures);
+            continue;
+          }
         }
         if (committed) break;
         if (FStopRequested) {
           // Left for the indexer, which counts what was not applied.
-          for (auto& job : batch) FJobQueue.Add(std::move(job));
-          batch.clear();
+          FJobQueue.PutBack(batch);
           more = false;
           break;
         }
@@ -354,7 +425,14 @@ void TUpdateFtiThread::Execute() {
   }
   if (!outsideError.empty()) WriteErrorLog("TUpdateFtiThread.Execute: " + outsideError);
   try {
-    Application->Synchronize([this] { FIndexer.WorkerTerminated(); });
+    const bool stopped = FStopRequested;
+    Application->Synchronize([this, &batchError, stopped] {
+      if (!batchError.empty())
+        FIndexer.WorkerFailed(batchError);
+      else if (!stopped)
+        FIndexer.WorkerRecovered();
+      FIndexer.WorkerTerminated();
+    });
   } catch (...) {
   }
   FFinished = true;
@@ -366,7 +444,7 @@ void TUpdateFtiThread::ReportProgress() {
 
 void TUpdateFtiThread::ReleaseConnection() {
   for (auto* statement : {&FFindWord, &FInsertWord, &FInsertPair, &FDeletePair, &FDeleteDocument,
-                          &FReadCounter, &FUpdateCounter, &FInsertCounter})
+                          &FReadCounter, &FMaxWordId, &FUpdateCounter, &FInsertCounter})
     statement->reset();
   try {
     FConnection->Close();

@@ -5,21 +5,34 @@
 // Jobs are applied strictly in queue order. Each job is one or two short
 // prepared statements; a new word also takes a number from the counter row
 // FTIWORDID, which each batch reads once and stores before it commits. The
-// worker groups
-// consecutive jobs into one transaction of at most BatchTime, so that the
-// tables are written at the speed of the engine rather than of one commit per
-// statement, while the main thread's own writes never wait longer than one
-// short batch for the write lock.
+// worker groups consecutive jobs into one transaction of at most BatchTime,
+// so that the tables are written at the speed of the engine rather than of
+// one commit per statement, while the main thread's own writes never wait
+// longer than one short batch for the write lock.
+//
+// Several programs may index into one archive. A batch holds the counter
+// from its first new word to its commit (SQLite's write lock, which the
+// batch takes at its start; a server's row lock on the counter row) and looks
+// a word up once more when it has got hold of it: a word is created by one
+// batch only and has one number, whoever else indexes it. A counter found
+// below the highest word number is moved past it.
 //
 // A busy database never costs a job: when the engine reports the database
 // locked (another client, or a dataset of the main thread standing in the
 // middle of a long result and so holding SQLite's read lock), the batch is
 // rolled back and tried again after LockRetryPause, for as long as it takes.
-// The worker waits at most BusyWait inside one attempt and asks the owner to end
-// the reads of its datasets (TCustomDocDatabase::EndDataSetReads) between
+// The worker waits at most BusyWait inside one attempt and asks the owner to
+// end the reads of its datasets (TCustomDocDatabase::EndDataSetReads) between
 // attempts, so an open cursor of the main thread cannot hold it back for
-// ever. Between attempts it also honours a stop request. Other failures of a
-// job are logged and the job is dropped, as the index can be rebuilt.
+// ever. Between attempts it also honours a stop request.
+//
+// A batch is applied whole or not at all. Only a row the engine refuses for
+// itself (a key already there) costs its job, with a line in the error log.
+// Any other failure (a full disk, an I/O error, a lost connection) rolls the
+// batch back and puts its jobs back at the head of the queue; the batch is
+// tried again BatchRetries times, and then the worker ends and tells the
+// indexer (TFullTextRetrieval::WorkerError), leaving the jobs for the next
+// worker.
 //
 // After every job the worker reports its progress through a synchronous call
 // onto the main thread (OnUpdateFtiThreadInfo of the owner): APos the jobs
@@ -76,6 +89,11 @@ class TUpdateFtiThread {
   static std::chrono::milliseconds BatchTime;
   static std::chrono::milliseconds LockRetryPause;
   static std::chrono::milliseconds BusyWait;
+  // A batch that fails for another reason than a lock is rolled back and
+  // tried again this many times, after BatchRetryPause times the attempt;
+  // then the worker ends and leaves its jobs queued.
+  static std::chrono::milliseconds BatchRetryPause;
+  static int BatchRetries;
 
  private:
   void Execute();
@@ -88,6 +106,9 @@ class TUpdateFtiThread {
   void Prepare();
   void Write(TProviderStatement& statement, const std::vector<TVariant>& values);
   int LookupWordId(const std::string& word);
+  // Reads the counter under the batch's lock, once per batch; true when this
+  // call read it.
+  bool LoadWordCounter();
   void StoreWordCounter();
 
   TCustomDocDatabase& FDatabase;
@@ -96,7 +117,7 @@ class TUpdateFtiThread {
   std::unique_ptr<TConnection> FConnection;
   // The worker's statements, prepared once on its connection.
   std::unique_ptr<TProviderStatement> FFindWord, FInsertWord, FInsertPair, FDeletePair,
-      FDeleteDocument, FReadCounter, FUpdateCounter, FInsertCounter;
+      FDeleteDocument, FReadCounter, FMaxWordId, FUpdateCounter, FInsertCounter;
   // Word numbers known to this worker; those the current batch inserted
   // leave again when it is rolled back.
   std::unordered_map<std::string, int> FWordIds;

@@ -117,6 +117,79 @@ TEST_F(RecordRulesTest, ACounterThatCannotBeReadCancelsTheNewDocument) {
   EXPECT_EQ(Select("SELECT COUNT(*) FROM DOCUMENT"), Rows{"0"});
 }
 
+// A counter behind the data (a conversion that stopped before it set the
+// counters) and a row another program stored under the number between its
+// allocation and the insert: the new document ends up with a number of its
+// own, and its document number, file name, index words and protocol rows
+// follow that number.
+TEST_F(RecordRulesTest, ANewDocumentNeverSharesItsNumberAndWhatFollowsFromIt) {
+  struct TCase {
+    const char* Name;
+    bool CounterBehind;   // NEXTID set back by one before the add
+    bool ForeignRow;      // another program stores a row under the number
+    bool RepairBox;       // the box of the repaired collision
+    const char* LogLine;  // expected in the error log
+  };
+  const TCase cases[] = {
+      {"counter one behind", true, false, false,
+       "stand auf 2, die Daten belegen die Nummern bis 2"},
+      {"row stored under the number meanwhile", false, true, true, ""},
+  };
+  FConfig->CreateDocNumber = true;
+  FConfig->DefaultFileName = "{Doc:Project}-{Doc:DocID}";
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Exec("DELETE FROM DOCUMENT");
+    Exec("DELETE FROM DOCPRTCL");
+    Exec("DELETE FROM FTIWID");
+    Exec("DELETE FROM IDENTNO WHERE IDNAME = 'DOCID'");
+    Boxes->Clear();
+    Archive->OnCreateNewDocument = nullptr;
+    SaveNew({{"APPLNAME", "Brief"}, {"PROJECT", "Akte"}, {"NOTES", "vorher"}});
+    SaveNew({{"APPLNAME", "Brief"}, {"PROJECT", "Akte"}, {"NOTES", "vorher"}});
+    Wait();
+    if (c.CounterBehind) Exec("UPDATE IDENTNO SET NEXTID = NEXTID - 1 WHERE IDNAME = 'DOCID'");
+    int foreign = 0;
+    Archive->OnCreateNewDocument = [&](TComponent&) {
+      Archive->AddProtocol(Archive->LastDocID, "neu angelegt");
+      if (c.ForeignRow && foreign == 0) {
+        foreign = Archive->LastDocID;
+        Exec("INSERT INTO DOCUMENT (DOCID, APPLNAME, DOCNO) VALUES (" + std::to_string(foreign) +
+             ", 'Web', 'fremd')");
+      }
+    };
+    const int id = SaveNew({{"APPLNAME", "Brief"},
+                            {"PROJECT", "Akte"},
+                            {"NOTES", "Kollision"},
+                            {"FILENAME", "[automatisch]"}});
+    Wait();
+    EXPECT_EQ(id, c.ForeignRow ? 4 : 3);
+    EXPECT_EQ(Archive->LastDocID, id);
+    EXPECT_EQ(Column(id, "DOCNO"), std::to_string(id));
+    EXPECT_EQ(Column(id, "FILENAME"), Docs() + "Akte-" + std::to_string(id) + ".doc");
+    const Rows words = Words(id);
+    EXPECT_NE(std::find(words.begin(), words.end(), "kollision"), words.end());
+    EXPECT_EQ(std::find(words.begin(), words.end(), "vorher"), words.end());
+    EXPECT_EQ(Protocol(id), Rows{"Anna|neu angelegt"});
+    EXPECT_EQ(Select("SELECT COUNT(*) FROM DOCUMENT"), Rows{c.ForeignRow ? "4" : "3"});
+    EXPECT_EQ(Select("SELECT NEXTID FROM IDENTNO WHERE IDNAME = 'DOCID'"),
+              Rows{std::to_string(id + 1)});
+    if (foreign) {
+      EXPECT_EQ(Column(foreign, "DOCNO"), "fremd");
+      EXPECT_EQ(Words(foreign), Rows{});
+      EXPECT_EQ(Protocol(foreign), Rows{});
+    }
+    const auto texts = BoxTexts();
+    EXPECT_EQ(texts.size(), c.RepairBox ? 1u : 0u);
+    if (c.RepairBox && !texts.empty()) {
+      EXPECT_EQ(texts[0].find("Bei Speichern des neuen Datensatzes ist ein Indexfehler"), 0u);
+    }
+    if (*c.LogLine) {
+      EXPECT_NE(NewLog().find(c.LogLine), std::string::npos) << NewLog();
+    }
+  }
+}
+
 TEST_F(RecordRulesTest, ChangedAttributesMoveTheFileKeepingItsReadOnlyAttribute) {
   FConfig->DefaultForExistingFile = true;
   std::filesystem::create_directories(Docs());

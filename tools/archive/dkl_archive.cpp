@@ -7,9 +7,12 @@
 // converter's. Before it ends, the program waits until the index worker has
 // applied every job; on a terminal it shows the worker's progress.
 //
-// Exit codes: 0 done, 1 failed (the reason on stderr), 2 wrong usage.
+// Exit codes: 0 done, 1 failed (the reason on stderr; also when the change
+// was stored but the index worker could not apply all of its words, which a
+// later "reindex DOCID" completes), 2 wrong usage.
 
 #include <pwd.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -105,12 +108,21 @@ class TArchiveTool {
     }
   }
 
-  // Every queued index job applied, then the archive closed.
-  void Finish() {
-    if (FArchive->Connected()) FArchive->FullTextRetrieval()->WaitForWorker();
+  // Every queued index job applied, then the archive closed. False when the
+  // index worker had to leave jobs undone (IndexError says why); the
+  // documents themselves are stored all the same.
+  bool Finish() {
+    bool complete = true;
+    if (FArchive->Connected()) {
+      TFullTextRetrieval& fti = *FArchive->FullTextRetrieval();
+      complete = fti.WaitForWorker();
+      if (!complete) FIndexError = fti.WorkerError();
+    }
     FArchive->Close();
     FTypes->Close();
+    return complete;
   }
+  const std::string& IndexError() const { return FIndexError; }
 
   int Add(const std::string& file, const std::string& type,
           const std::vector<std::string>& assignments) {
@@ -280,6 +292,7 @@ class TArchiveTool {
   TApplDatabase* FTypes;
   TDkArchive* FArchive;
   bool FProgress = false;
+  std::string FIndexError;
 };
 
 int Run(int argc, char** argv) {
@@ -301,7 +314,8 @@ int Run(int argc, char** argv) {
                 "Dokumenttyp-Datenbank (sonst ApplDataBase der Einstellungen, sonst das Archiv)")
       .SetEpilog(
           "Vor dem Ende wartet das Programm, bis der Volltextindex alle Änderungen enthält.\n"
-          "Rückgabewert: 0 erledigt, 1 fehlgeschlagen, 2 falscher Aufruf.");
+          "Rückgabewert: 0 erledigt, 1 fehlgeschlagen (auch: Änderung gespeichert, Volltextindex\n"
+          "unvollständig), 2 falscher Aufruf.");
   TParsedOptions parsed;
   if (auto status = options.Parse(argc, argv, parsed)) return *status;
   const std::vector<std::string>& args = parsed.Positional();
@@ -312,6 +326,9 @@ int Run(int argc, char** argv) {
     if (!ok) throw std::invalid_argument(what);
   };
 
+  // A file-size limit reached while writing is a failed write (EFBIG) the
+  // database reports, not the end of the program.
+  signal(SIGXFSZ, SIG_IGN);
   TApplication application;
   InitSettingsLocations(nullptr);
   TConfiguration config(false);
@@ -344,17 +361,22 @@ int Run(int argc, char** argv) {
     return options.UsageError(e.what());
   }
 
+  // The document the command changed (0: all of them, -1: none).
+  int changed = -1;
   try {
     std::string types = parsed.Value("types");
     if (types.empty() && FileExists(config.ApplDataBase)) types = config.ApplDataBase;
     TArchiveTool tool(args[0], types);
     if (verb == "add") {
       const int id = tool.Add(rest[0], parsed.Value("type"), parsed.Values("set"));
+      changed = id;
       std::printf("%d\n", id);
     } else if (verb == "set") {
-      tool.Set(ParseDocId(rest[0]), std::vector<std::string>(rest.begin() + 1, rest.end()));
+      changed = ParseDocId(rest[0]);
+      tool.Set(changed, std::vector<std::string>(rest.begin() + 1, rest.end()));
     } else if (verb == "delete") {
-      tool.Delete(ParseDocId(rest[0]));
+      changed = ParseDocId(rest[0]);
+      tool.Delete(changed);
     } else if (verb == "list") {
       tool.List();
     } else if (verb == "words") {
@@ -362,11 +384,33 @@ int Run(int argc, char** argv) {
     } else if (verb == "search") {
       tool.Search(rest);
     } else {
-      const int n = tool.Reindex(rest.empty() ? 0 : ParseDocId(rest[0]));
+      changed = rest.empty() ? 0 : ParseDocId(rest[0]);
+      const int n = tool.Reindex(changed);
       std::fprintf(stderr, "%d Dokumente werden neu indiziert.\n", n);
     }
     std::fflush(stdout);
-    tool.Finish();
+    if (!tool.Finish()) {
+      // The change itself is stored; only the word index lags behind it.
+      const std::string archive = args[0];
+      const std::string& reason = tool.IndexError();
+      if (verb == "delete")
+        std::fprintf(stderr,
+                     "dkl-archive: Das Dokument %d ist gelöscht, seine Wörter konnten aber nicht "
+                     "aus dem Volltextindex entfernt werden: %s\n",
+                     changed, reason.c_str());
+      else if (changed > 0)
+        std::fprintf(stderr,
+                     "dkl-archive: Das Dokument %d ist gespeichert, sein Volltextindex ist aber "
+                     "unvollständig: %s\nDer Befehl \"dkl-archive %s reindex %d\" "
+                     "vervollständigt ihn.\n",
+                     changed, reason.c_str(), archive.c_str(), changed);
+      else
+        std::fprintf(stderr,
+                     "dkl-archive: Der Volltextindex ist unvollständig: %s\nDer Befehl "
+                     "\"dkl-archive %s reindex\" vervollständigt ihn.\n",
+                     reason.c_str(), archive.c_str());
+      return 1;
+    }
   } catch (const std::exception& e) {
     std::fflush(stdout);
     std::fprintf(stderr, "dkl-archive: %s\n", e.what());
