@@ -11,7 +11,8 @@
 # dkl-archive each, as a user's script does; every add indexes its file. The
 # builds take turns on the same server, started here with
 # scripts/pg_server.sh and removed at the end; every round gets a fresh
-# archive. Prints one line per build and number of programs.
+# archive. Prints one line per build and number of programs, with the calls
+# that failed, the documents stored and the words stored twice.
 set -euo pipefail
 
 adds=100
@@ -26,6 +27,8 @@ fi
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d /tmp/dk-writers-bench.XXXXXX)
+# The server runs as another user when started as root.
+chmod 755 "$work"
 server=$work/server
 cleanup() {
   "$root/scripts/pg_server.sh" stop "$server" >/dev/null 2>&1 || true
@@ -48,12 +51,14 @@ for p in 1 2 3 4; do
   done
 done
 
+# The builds take turns for each number of programs, so that a change in the
+# machine's load between rounds weighs on all of them alike.
 round=0
-for build in "$@"; do
-  build=$(cd "$build" && pwd)
-  tool=$build/tools/archive/dkl-archive
-  make=$build/tools/dkl-mkarchive
-  for programs in 1 4; do
+for programs in 1 4; do
+  for build in "$@"; do
+    build=$(cd "$build" && pwd)
+    tool=$build/tools/archive/dkl-archive
+    make=$build/tools/dkl-mkarchive
     round=$((round + 1))
     db=bench_$$_$round
     psql_opts=(-h 127.0.0.1 -p "$port" -U postgres -q)

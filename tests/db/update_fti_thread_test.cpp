@@ -10,6 +10,8 @@
 
 #include "fti_fixture.h"
 #include "settings/error_log.h"
+#include "support/fault_provider.h"
+#include "support/temp_dir.h"
 
 namespace dk {
 namespace {
@@ -162,6 +164,67 @@ TEST_F(UpdateFtiThreadTest, ABusyDatabaseDelaysJobsButLosesNone) {
   Wait();
   EXPECT_EQ(Words(7).size(), 20u);
   EXPECT_EQ(NewLog(), "");
+}
+
+// A full disk under the worker: the batch goes back whole into the queue. A
+// failure that passes within the worker's retries costs nothing; one that
+// lasts ends the worker with its jobs queued in their order, the indexer
+// knows why, and the next worker applies them all.
+TEST_F(UpdateFtiThreadTest, ABatchTheEngineCannotTakeStaysQueuedAndTheIndexerHearsOfIt) {
+  test::RegisterFaultProvider();
+  const std::string settings = FDir / "fehler.dkcs";
+  test::WriteFile(settings,
+                  "[AdoConnection]\r\nConnectionString=Provider=Fault;Inner "
+                  "Provider=SQLite;Data Source=" +
+                      ArchiveFile + "\r\n");
+  Archive->Close();
+  Archive->SetDatabaseName(settings);
+  Archive->Open();
+  const auto pause = TUpdateFtiThread::BatchRetryPause;
+  TUpdateFtiThread::BatchRetryPause = std::chrono::milliseconds(1);
+  struct TCase {
+    const char* Name;
+    int Failures;  // -1: until the plan is cleared
+    bool GivesUp;
+  };
+  const TCase cases[] = {{"passes within the retries", 2, false}, {"lasts", -1, true}};
+  int docId = 20;
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    ++docId;
+    test::FaultPlan().Clear();
+    test::FaultPlan().Add(
+        {test::TFaultPoint::Step, test::TFaultKind::Full, "INSERT INTO FTIWID", 3, c.Failures});
+    Rows queued;
+    for (int i = 0; i < 10; ++i) {
+      Fti->JobQueue().Add(docId, false, "wort" + std::string(1, static_cast<char>('a' + i)),
+                          fjAddWord);
+      queued.push_back(std::to_string(docId) + " 0 wort" +
+                       std::string(1, static_cast<char>('a' + i)));
+    }
+    std::string told;
+    Fti->OnWorkerFailed = [&](const std::string& error) { told = error; };
+    Fti->StartWorker();
+    EXPECT_EQ(Fti->WaitForWorker(), !c.GivesUp);
+    if (c.GivesUp) {
+      EXPECT_EQ(Words(docId), Rows{});
+      EXPECT_EQ(Queue(), queued);
+      EXPECT_FALSE(Fti->WorkerError().empty());
+      EXPECT_EQ(told, Fti->WorkerError());
+      EXPECT_EQ(Fti->PendingDocIds(), std::vector<int32_t>{docId});
+      EXPECT_NE(NewLog().find("Aufträge konnten nicht ausgeführt werden und bleiben vorgemerkt"),
+                std::string::npos)
+          << NewLog();
+      test::FaultPlan().Clear();
+      Fti->StartWorker();
+      EXPECT_TRUE(Fti->WaitForWorker());
+    }
+    EXPECT_EQ(Words(docId).size(), 10u);
+    EXPECT_EQ(Queue(), Rows{});
+    EXPECT_EQ(Fti->WorkerError(), "");
+  }
+  test::FaultPlan().Clear();
+  TUpdateFtiThread::BatchRetryPause = pause;
 }
 
 TEST_F(UpdateFtiThreadTest, AnOpenCursorOfTheMainThreadDoesNotHoldTheWorkerBack) {
