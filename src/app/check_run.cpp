@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "app/pending_files.h"
 #include "app/source_check.h"
 #include "app/target_probe.h"
 #include "paradox/query.h"
@@ -237,6 +238,12 @@ int RunCheck(const std::vector<std::string>& args) {
       newColumns.push_back(c == "NAMES" ? "MYNAMES" : c);
     }
   }
+  // A run with --atomic ended between its commit and its files: the next
+  // conversion settles the record first (pending_files.h).
+  if (FileExists(PendingRecordName(target)))
+    out << "  \"" << PendingRecordName(target)
+        << "\" eines mit --atomic beendeten Laufs liegt vor; die Konvertierung wertet sie "
+           "zuerst aus\n";
   if (access(folder.c_str(), W_OK | X_OK) != 0)
     findings.push_back(TargetFolderNotWritableText(folder, target));
   const long long needed = 2 * LegacyBytes(source);

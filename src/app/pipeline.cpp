@@ -349,7 +349,9 @@ void TFormArcport5Main::BeginAtomic() {
 
 void TFormArcport5Main::CommitAtomic(const std::string& converted) {
   // The last moment a stop request can still take everything back.
-  CheckStop();
+  if (const int sig = StopSignal())
+    throw EInterrupted(sig, "Konvertierung abgebrochen durch " + SignalName(sig) +
+                                " vor dem Abschluss der Transaktion.");
   TConnection& connection = DkArchiveDst->Connection();
   const std::string record = PendingRecordName(FTargetDb);
   // The files wait beside the target until the commit: a run killed between

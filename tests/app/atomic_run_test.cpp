@@ -226,6 +226,11 @@ TEST_F(AtomicRun, KilledAfterTheCommitTheSameCommandPutsTheFilesInPlace) {
   EXPECT_TRUE(fs::exists(Record()));
   EXPECT_FALSE(fs::exists(Common() + "/Layouts/archiv61.lay"));
   EXPECT_EQ(test::ReadFile(Common() + "/PROJECT.itm"), "Altbestand\r\n");
+  const auto check =
+      test::RunProgram({ARCPORT5_FAULTS_EXE, "--check", Source(), Settings()}, Options());
+  EXPECT_NE(check.Out.find(Record() + "\" eines mit --atomic beendeten Laufs liegt vor"),
+            std::string::npos)
+      << check.Out;
 
   ExpectTheSameCommandConverts(before);
   const std::string log = test::ReadFile(SettingsLog());
