@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/legacy_columns.h"
 #include "app/main_window.h"
 #include "app/pending_files.h"
 #include "app/source_check.h"
@@ -40,6 +41,8 @@ struct TTableRead {
   std::string FirstValue;  // the first value that could not be read
   std::vector<std::string> Columns;
   std::vector<std::pair<TFieldType, int>> Types;
+  std::vector<std::string> FieldNames;  // as the table has them
+  std::vector<char> Letters;            // the Paradox types
 };
 
 // Reads every value of every row, memos and blobs included.
@@ -54,6 +57,8 @@ TTableRead ReadLegacyTable(const std::string& sourceDir, const std::string& tabl
     for (int i = 0; i < query.FieldCount(); ++i) {
       r.Columns.push_back(AsciiUpper(query.Fields(i).FieldName()));
       r.Types.push_back({query.Fields(i).DataType(), query.Fields(i).Size()});
+      r.FieldNames.push_back(query.Fields(i).FieldName());
+      r.Letters.push_back(query.Fields(i).ParadoxType());
     }
     while (!query.Eof()) {
       for (int i = 0; i < query.FieldCount(); ++i) {
@@ -216,26 +221,41 @@ int RunCheck(const std::vector<std::string>& args) {
     findings.push_back(MissingArchiveTableText(target, probe.MissingTable));
   } else {
     out << "  Archivtabellen vorhanden\n";
+    const TTableRead& doc = tables.front();
+    const std::vector<std::string> signs = PartlyConvertedSigns(probe, target, doc.Columns);
     if (!probe.Converted.empty())
       findings.push_back(AlreadyConvertedText(target, probe.Converted));
+    else if (!signs.empty())
+      findings.push_back(PartlyConvertedText(target, signs));
     else
       out << "  noch nicht konvertiert\n";
-    const TTableRead& doc = tables.front();
     auto has = [&](const std::string& c) {
-      return std::find(probe.DocumentColumns.begin(), probe.DocumentColumns.end(), c) !=
-             probe.DocumentColumns.end();
+      return std::any_of(probe.DocumentColumns.begin(), probe.DocumentColumns.end(),
+                         [&](const std::string& t) { return SameText(t, c); });
     };
-    for (const std::string& c : doc.Columns) {
+    for (size_t i = 0; i < doc.Columns.size(); ++i) {
+      const std::string& c = doc.Columns[i];
+      // NAMES is tested under its own name and added as MYNAMES (a MYNAMES
+      // already there is a sign of an earlier run, above).
       if (has(c) || c == "NUMBER" || c == "NOTE") continue;
-      // NAMES is tested under its own name and added as MYNAMES, which the
-      // database refuses when the target has that column already.
-      if (c == "NAMES" && has("MYNAMES")) {
-        findings.push_back(
-            "Die Zieldatenbank hat die Spalte MYNAMES schon; das Anlegen für "
-            "NAMES würde die Konvertierung beenden.");
+      const std::string name = LegacyColumnName(doc.FieldNames[i]);
+      if (c == "NAMES" && has(name)) continue;
+      const std::string problem = UnusableColumnNameReason(name, probe.ConnectionString);
+      if (!problem.empty()) {
+        findings.push_back(UnusableColumnNameText(doc.FieldNames[i], problem));
         continue;
       }
-      newColumns.push_back(c == "NAMES" ? "MYNAMES" : c);
+      // The type the run's ALTER statement would give it: an empty one ends
+      // the run there.
+      if (LegacyColumnType(doc.Types[i].first, doc.Types[i].second, probe.ConnectionString)
+              .empty()) {
+        findings.push_back("Die Spalte \"" + doc.FieldNames[i] +
+                           "\" des alten DOCUMENT hat den Typ " + ParadoxTypeName(doc.Letters[i]) +
+                           ", für den die Zieldatenbank keinen Spaltentyp hat; die Konvertierung "
+                           "würde beim Anlegen der Spalte abbrechen.");
+        continue;
+      }
+      newColumns.push_back(name);
     }
   }
   // A run with --atomic ended between its commit and its files: the next

@@ -9,6 +9,7 @@
 #include "app/main_window.h"
 #include "app/stop_signal.h"
 #include "app/table_copy.h"
+#include "app/target_probe.h"
 
 namespace dk {
 
@@ -120,8 +121,15 @@ void TFormArcport5Main::CheckStop() {
     text += " Zeilen";
   }
   // With --atomic the transaction is taken back next; the line after says so.
-  text += FAtomic ? "." : "; alles bis dahin Übernommene ist gespeichert.";
-  throw EInterrupted(sig, text);
+  if (FAtomic) throw EInterrupted(sig, text + ".");
+  throw EInterrupted(sig, text + "; " + StoppedTargetText());
+}
+
+std::string TFormArcport5Main::StoppedTargetText() const {
+  if (!FTargetChanged) return "an der Zieldatenbank wurde nichts geändert.";
+  return "die Zieldatenbank ist damit teilweise konvertiert, und die Konvertierung kann dort "
+         "nicht fortgesetzt werden. " +
+         RedoConversionAdvice();
 }
 
 void TFormArcport5Main::BuildSummary() {

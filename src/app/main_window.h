@@ -184,6 +184,9 @@ class TFormArcport5Main : public TForm {
   void SaveLog();
   void ShowTableProgress(bool force);
   void BuildSummary();
+  // What a stop request leaves in the target, for the line that reports the
+  // stop: the one place of that text.
+  std::string StoppedTargetText() const;
 
   std::vector<std::string> FArgs;
   bool FRunPending = false;
@@ -194,6 +197,9 @@ class TFormArcport5Main : public TForm {
   bool FPrepared = false;
   TRunOutcome FOutcome = TRunOutcome::None;
   int FStopSignal = 0;
+  // Set before the run first writes into the target (a column, the layout
+  // copy): a run that ends from then on leaves it partly converted.
+  bool FTargetChanged = false;
   std::string FLogError;
   std::string FSummary;
   // Legacy row counts of the progress budget, by table.

@@ -11,6 +11,7 @@
 #include <memory>
 #include <sstream>
 
+#include "app/legacy_columns.h"
 #include "app/main_window.h"
 #include "app/pending_files.h"
 #include "app/stop_signal.h"
@@ -82,6 +83,23 @@ void WriteBytes(const std::string& fileName, const std::string& bytes) {
   out.close();
   if (!out)
     throw std::runtime_error("Die Datei \"" + fileName + "\" kann nicht geschrieben werden.");
+}
+
+// The columns of the legacy DOCUMENT, upper case; none when it cannot be
+// opened (opening the source names that failure in its own stage).
+std::vector<std::string> LegacyDocumentColumns(const std::string& sourceDir) {
+  std::vector<std::string> columns;
+  try {
+    TParadoxQuery query;
+    query.SetDatabaseName(sourceDir);
+    query.SetSQL("SELECT * FROM DOCUMENT");
+    query.Open();
+    for (int i = 0; i < query.FieldCount(); ++i)
+      columns.push_back(AsciiUpper(query.Fields(i).FieldName()));
+  } catch (const std::exception&) {
+    columns.clear();
+  }
+  return columns;
 }
 
 }  // namespace
@@ -258,18 +276,37 @@ void TFormArcport5Main::AddMissingDocumentColumns() {
   // A statement that fails still undoes only itself and ends the run; the
   // columns added before it stay, as if each had been committed on its own.
   TBulkScope statements(connection, kBulkCommitAtEnd);
+  const std::string connectionString = connection.ConnectionString();
+  // Every name is checked before the first statement: a name the target
+  // cannot take ends the run with the target unchanged.
+  struct TNewColumn {
+    const TParadoxField* Field;
+    std::string SqlName;
+  };
+  std::vector<TNewColumn> columns;
   for (int i = 0; i < BdeQuerySrc->FieldCount(); ++i) {
     const TParadoxField& field = BdeQuerySrc->Fields(i);
-    std::string name = AsciiUpper(field.FieldName());
-    if (archive.DocQuery()->FindField(name) || SameText(name, "NUMBER") || SameText(name, "NOTE"))
+    const std::string upper = AnsiUpperCase(field.FieldName());
+    if (archive.DocQuery()->FindField(upper) || SameText(upper, "NUMBER") ||
+        SameText(upper, "NOTE"))
       continue;
-    if (SameText(name, "NAMES")) name = "MYNAMES";
-    std::string type = ColumnTypeText(field.DataType(), field.Size(), connection);
-    const std::string statement = AlterTableAddText("DOCUMENT", name, type);
+    const std::string name = LegacyColumnName(field.FieldName());
+    const std::string problem = UnusableColumnNameReason(name, connectionString);
+    if (!problem.empty())
+      throw std::runtime_error(UnusableColumnNameText(field.FieldName(), problem));
+    // A name with a blank, a hyphen or an umlaut is quoted: unquoted, SQL
+    // would take "KUNDEN NR TEXT(20)" as a column KUNDEN of type "NR TEXT(20)".
+    columns.push_back({&field, ColumnNameInSql(name, connection)});
+  }
+  for (const TNewColumn& column : columns) {
+    const TParadoxField& field = *column.Field;
+    std::string type = LegacyColumnType(field.DataType(), field.Size(), connectionString);
+    const std::string statement = AlterTableAddText("DOCUMENT", column.SqlName, type);
     AddLog("SQL für neues Feld: " + statement);
+    FTargetChanged = true;
     connection.Execute(statement);
-    type = ColumnTypeText(field.DataType(), field.Size(), connection);
-    connection.Execute(AlterTableAddText("FLDTEMPL", name, type));
+    type = LegacyColumnType(field.DataType(), field.Size(), connectionString);
+    connection.Execute(AlterTableAddText("FLDTEMPL", column.SqlName, type));
   }
   statements.Finish();
   ProgressBar->StepBy(5);
@@ -278,6 +315,7 @@ void TFormArcport5Main::AddMissingDocumentColumns() {
 
 void TFormArcport5Main::CopyLayout() {
   TDkArchive& archive = *DkArchiveDst;
+  FTargetChanged = true;
   const std::string layoutsDir = GetLayoutsDir();
   // With --atomic the folder is made when the layout is put in place.
   if (!FAtomic && !DirectoryExists(layoutsDir)) ForceDirectories(layoutsDir);
@@ -336,6 +374,12 @@ void TFormArcport5Main::CheckTargetBeforeOpen() {
   // A second conversion would append every document, version and word again.
   if (!probe.Converted.empty())
     throw std::runtime_error(AlreadyConvertedText(FTargetDb, probe.Converted));
+  // A run that failed or was stopped left its columns, layout copy or rows:
+  // a second one would fail on them (or copy the documents twice) and copy
+  // the layout once more. Refused before anything is written.
+  const std::vector<std::string> signs =
+      PartlyConvertedSigns(probe, FTargetDb, LegacyDocumentColumns(FSourceDir));
+  if (!signs.empty()) throw std::runtime_error(PartlyConvertedText(FTargetDb, signs));
 }
 
 void TFormArcport5Main::BeginAtomic() {

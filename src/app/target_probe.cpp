@@ -9,6 +9,7 @@
 #include "data/connection.h"
 #include "data/query.h"
 #include "db/database.h"
+#include "sys/file_paths.h"
 #include "sys/ini_file.h"
 #include "sys/string_list.h"
 #include "sys/text.h"
@@ -47,7 +48,8 @@ TTargetProbe ProbeSettingsTarget(const std::string& path, int lockWaitMs) {
   probe.IsDatabase = true;
   const TIniFile settings(path);
   TConnection conn;
-  conn.SetConnectionString(settings.ReadString("AdoConnection", "ConnectionString", ""));
+  probe.ConnectionString = settings.ReadString("AdoConnection", "ConnectionString", "");
+  conn.SetConnectionString(probe.ConnectionString);
   conn.SetConnectionTimeout(settings.ReadInteger("AdoConnection", "ConnectionTimeOut", 15));
   conn.SetCommandTimeout(std::max(1, lockWaitMs / 1000));
   try {
@@ -68,6 +70,14 @@ TTargetProbe ProbeSettingsTarget(const std::string& path, int lockWaitMs) {
       // marks the archive as converted.
       if (probe.Converted.empty()) probe.Converted = "ohne Zeitangabe";
     }
+    option.Close();
+    option.SetSQLText("SELECT OPTVALUE FROM DBOPTION WHERE UPPER(OPTNAME)='LAYOUTFILE'");
+    option.Open();
+    if (!option.Eof()) probe.LayoutFile = option.Fields(0).AsString();
+    option.Close();
+    option.SetSQLText("SELECT COUNT(*) FROM DOCUMENT");
+    option.Open();
+    probe.Documents = option.Fields(0).AsLargeInt();
     option.Close();
     for (const TTableColumn& column : conn.TableInfo("DOCUMENT").Columns)
       probe.DocumentColumns.push_back(AsciiUpper(column.Name));
@@ -94,6 +104,7 @@ TTargetProbe ProbeTarget(const std::string& path, bool forWriting, int lockWaitM
   TTargetProbe probe;
   if (!HasSqliteHeader(path)) return probe;
   probe.IsDatabase = true;
+  probe.ConnectionString = BuildJetConnectionString(path);
   TDb db;
   const int flags = forWriting ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY;
   int rc = sqlite3_open_v2(path.c_str(), &db.Db, flags, nullptr);
@@ -148,6 +159,11 @@ TTargetProbe ProbeTarget(const std::string& path, bool forWriting, int lockWaitM
         return probe;
       if (present) probe.Converted = "ohne Zeitangabe";
     }
+    if (!query("SELECT OPTVALUE FROM DBOPTION WHERE UPPER(OPTNAME)='LAYOUTFILE'",
+               [&](sqlite3_stmt* s) { probe.LayoutFile = text(s, 0); }) ||
+        !query("SELECT COUNT(*) FROM DOCUMENT",
+               [&](sqlite3_stmt* s) { probe.Documents = sqlite3_column_int64(s, 0); }))
+      return probe;
     query("PRAGMA table_info(DOCUMENT)",
           [&](sqlite3_stmt* s) { probe.DocumentColumns.push_back(AsciiUpper(text(s, 1))); });
   }
@@ -196,6 +212,54 @@ std::string AlreadyConvertedText(const std::string& path, const std::string& con
          "). Ein Archiv wird nur einmal konvertiert; eine zweite Übernahme würde jedes "
          "Dokument doppelt anlegen. Für eine neue Übernahme legen Sie mit dkl-mkarchive ein "
          "leeres Archiv an.";
+}
+
+namespace {
+
+// The copy of the layout the conversion makes for `target`: the target's
+// name with ".lay", a number before the extension when that name was taken.
+bool IsLayoutCopyOf(const std::string& layout, const std::string& target) {
+  const std::string base = AsciiLower(ChangeFileExt(ExtractFileName(target), ""));
+  std::string name = AsciiLower(ExtractFileName(layout));
+  if (base.empty() || !name.starts_with(base) || !name.ends_with(".lay")) return false;
+  name = name.substr(base.size(), name.size() - base.size() - 4);
+  return std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+}  // namespace
+
+std::vector<std::string> PartlyConvertedSigns(const TTargetProbe& probe, const std::string& path,
+                                              const std::vector<std::string>& legacyColumns) {
+  std::vector<std::string> signs;
+  auto has = [](const std::vector<std::string>& list, const char* name) {
+    return std::find(list.begin(), list.end(), name) != list.end();
+  };
+  if (has(legacyColumns, "NAMES") && has(probe.DocumentColumns, "MYNAMES"))
+    signs.push_back("die Spalte MYNAMES für das alte Feld NAMES ist schon angelegt");
+  if (!probe.LayoutFile.empty() && IsLayoutCopyOf(probe.LayoutFile, path))
+    signs.push_back("die Option LayoutFile nennt schon die Layoutkopie \"" + probe.LayoutFile +
+                    "\"");
+  if (probe.Documents > 0)
+    signs.push_back("DOCUMENT enthält schon " + std::to_string(probe.Documents) +
+                    (probe.Documents == 1 ? " Dokument" : " Dokumente"));
+  return signs;
+}
+
+std::string RedoConversionAdvice() {
+  return "Legen Sie mit dkl-mkarchive ein neues leeres Archiv an und konvertieren Sie erneut, "
+         "oder spielen Sie die Sicherung des Archivs zurück und konvertieren Sie dann.";
+}
+
+std::string PartlyConvertedText(const std::string& path, const std::vector<std::string>& signs) {
+  std::string list;
+  for (const std::string& sign : signs) list += (list.empty() ? "" : "; ") + sign;
+  return "Die Zieldatenbank \"" + path +
+         "\" ist von einer früheren Konvertierung, die nicht zu Ende gelaufen ist, teilweise "
+         "konvertiert (" +
+         list +
+         "). Dort kann keine Konvertierung fortgesetzt oder wiederholt werden: sie würde "
+         "Spalten und Dokumente ein zweites Mal anlegen. " +
+         RedoConversionAdvice();
 }
 
 }  // namespace dk

@@ -25,6 +25,13 @@ struct TTargetProbe {
   std::string Converted;
   // The columns of the target DOCUMENT, upper case.
   std::vector<std::string> DocumentColumns;
+  // The rows of the target DOCUMENT.
+  long long Documents = 0;
+  // The value of the option "LayoutFile", or "".
+  std::string LayoutFile;
+  // The connection string the archive opens the target with (its dialect
+  // decides the column types of the legacy columns).
+  std::string ConnectionString;
   // A read failure other than a lock (damaged file), or "".
   std::string Error;
 };
@@ -49,5 +56,20 @@ std::string TargetLockedText(const std::string& path);
 std::string TargetLockedDuringRunText(const std::string& path);
 std::string MissingArchiveTableText(const std::string& path, const std::string& table);
 std::string AlreadyConvertedText(const std::string& path, const std::string& converted);
+
+// What an earlier run of the conversion that did not finish leaves in the
+// target, each as a short phrase; empty for a target a conversion may start
+// on. Only what no fresh archive holds counts: documents in DOCUMENT, the
+// option LayoutFile naming the copy of the layout the conversion makes for
+// this target (its name with a number before ".lay"), and MYNAMES while the
+// legacy DOCUMENT has NAMES (the conversion adds it under that name).
+// Legacy columns the target has already do not count: the product's own
+// archives may define them, and the conversion passes them over.
+// `legacyColumns`: the columns of the legacy DOCUMENT, upper case.
+std::vector<std::string> PartlyConvertedSigns(const TTargetProbe& probe, const std::string& path,
+                                              const std::vector<std::string>& legacyColumns);
+std::string PartlyConvertedText(const std::string& path, const std::vector<std::string>& signs);
+// What the user can do with a target that a conversion left unfinished.
+std::string RedoConversionAdvice();
 
 }  // namespace dk

@@ -491,6 +491,11 @@ TField& TDataSet::Fields(int index) const {
 TField* TDataSet::FindField(std::string_view name) const {
   for (const auto& field : FFields)
     if (AsciiSameText(field->FieldName(), name)) return field.get();
+  // A name outside ASCII (a legacy column "Größe" held as "GRÖßE") compares
+  // per character.
+  if (std::any_of(name.begin(), name.end(), [](char c) { return c & 0x80; }))
+    for (const auto& field : FFields)
+      if (SameText(field->FieldName(), name)) return field.get();
   return nullptr;
 }
 

@@ -9,8 +9,10 @@
 #include <optional>
 #include <sstream>
 
+#include "data/connection.h"
 #include "data/dataset.h"
 #include "data/errors.h"
+#include "data/provider.h"
 #include "sys/number_text.h"
 #include "sys/text.h"
 
@@ -435,6 +437,17 @@ std::string TField::DisplayText() const {
 void TField::Store(const TVariant& value) {
   FDataSet.CheckEditing(*this);
   TVariant converted = ValueForColumn(FType, value, FName);
+  // An engine that enforces the declared size would refuse the whole row,
+  // naming only the type; the value fails here alone, naming its column.
+  if (FSize > 0 && (FType == ftString || FType == ftFixedChar || FType == ftWideString) &&
+      converted.Type() == TVarType::Text && converted.Text().size() > static_cast<size_t>(FSize)) {
+    const size_t length = Utf8Length(converted.Text());
+    TConnection* connection = FDataSet.Connection();
+    if (length > static_cast<size_t>(FSize) && connection && connection->Connected() &&
+        connection->Engine().EnforcesDeclaredSizes())
+      throw EDatabaseError("Der Text für Feld \"" + FName + "\" hat " + std::to_string(length) +
+                           " Zeichen; die Spalte fasst " + std::to_string(FSize) + ".");
+  }
   size_t i = static_cast<size_t>(FIndex);
   FDataSet.FBuffer[i] = std::move(converted);
   FDataSet.FAssigned[i] = 1;

@@ -4,6 +4,7 @@
 #include <map>
 #include <mutex>
 
+#include "data/connection_string.h"
 #include "data/errors.h"
 #include "data/postgres/postgres_provider.h"
 #include "data/sqlite/sqlite_provider.h"
@@ -46,6 +47,18 @@ void TProvider::Drop(const TConnectionString&, const TProviderOptions&) {
 void RegisterProvider(std::string name, TProviderFactory factory) {
   std::lock_guard<std::mutex> guard(RegistryLock());
   Registry()[AsciiLower(Trim(name))] = std::move(factory);
+}
+
+TEngineTraits EngineTraitsOf(std::string_view connectionString) {
+  TEngineTraits traits;
+  try {
+    const std::unique_ptr<TProvider> provider = CreateProvider(TConnectionString(connectionString));
+    traits.EnforcesDeclaredSizes = provider->EnforcesDeclaredSizes();
+    traits.MaxNameBytes = provider->MaxNameBytes();
+  } catch (const std::exception&) {
+    // no provider: opening the connection names that failure
+  }
+  return traits;
 }
 
 std::unique_ptr<TProvider> CreateProvider(const TConnectionString& params) {

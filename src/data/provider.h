@@ -149,6 +149,11 @@ class TProvider {
   // transaction ends (a server), so that a pessimistic dataset can hold the
   // row it edits.
   virtual bool LocksRows() const { return false; }
+  // True when the engine refuses a text longer than the declared size of its
+  // column (a server); SQLite keeps any text in any TEXT(n).
+  virtual bool EnforcesDeclaredSizes() const { return false; }
+  // The longest name in bytes the engine keeps whole, 0 for no limit.
+  virtual size_t MaxNameBytes() const { return 0; }
   // True (once, then false until it happens again) when a write inside the
   // open transaction found the database held by another connection: the
   // engine could not move changed pages out of memory while another
@@ -200,6 +205,14 @@ void RegisterProvider(std::string name, TProviderFactory factory);
 // - a registered name: that provider;
 // - anything else fails with a message that the provider is not available.
 std::unique_ptr<TProvider> CreateProvider(const TConnectionString& params);
+
+// What the provider a connection string names (without connecting) tells of
+// its engine; the defaults of TProvider when it names none this system has.
+struct TEngineTraits {
+  bool EnforcesDeclaredSizes = false;
+  size_t MaxNameBytes = 0;
+};
+TEngineTraits EngineTraitsOf(std::string_view connectionString);
 
 // The field type and size of a declared column type ("TEXT(50)" gives
 // ftString 50, "INTEGER" ftInteger, "COUNTER" ftAutoInc, no type ftUnknown).

@@ -125,7 +125,9 @@ class SqlUtilDbTest : public ::testing::Test {
   void SetUp() override {
     Conn.SetConnectionString("Provider=SQLite;Data Source=" + (Dir / "u.db"));
     Conn.CreateDatabase();
-    Conn.Execute("CREATE TABLE DOCUMENT (DOCID INTEGER, NAME TEXT(50), F FLOAT, D DATETIME)");
+    Conn.Execute(
+        "CREATE TABLE DOCUMENT (DOCID INTEGER, NAME TEXT(50), F FLOAT, D DATETIME, "
+        "\"KUNDEN NR\" TEXT(20))");
   }
 
   TQuery& Open(const std::string& sql) {
@@ -155,18 +157,23 @@ TEST_F(SqlUtilDbTest, FieldFilterTextQuotesTextFieldsAndUsesLikeForWildcards) {
       {"DOCID", "17", "DOCID=17"},
       {"F", "1.5", "F=1.5"},
       {"D", "2024-01-01", "D='2024-01-01'"},
+      {"KUNDEN NR", "K-1", "\"KUNDEN NR\"='K-1'"},
   };
   for (const auto& c : cases)
     EXPECT_EQ(FieldFilterText(Q.FieldByName(c.field), c.value), c.expected) << c.value;
   // The condition works on the database.
-  Conn.Execute("INSERT INTO DOCUMENT VALUES (1, 'Müller', 0, NULL), (2, 'Meier', 0, NULL)");
+  Conn.Execute(
+      "INSERT INTO DOCUMENT VALUES (1, 'Müller', 0, NULL, 'K-1'), (2, 'Meier', 0, NULL, NULL)");
   Open("SELECT * FROM DOCUMENT WHERE " + FieldFilterText(Q.FieldByName("NAME"), "M%er"));
   EXPECT_EQ(Q.RecordCount(), 2);
+  Open("SELECT * FROM DOCUMENT WHERE " + FieldFilterText(Q.FieldByName("KUNDEN NR"), "K-1"));
+  EXPECT_EQ(Q.RecordCount(), 1);
 }
 
 TEST_F(SqlUtilDbTest, IsFieldEmptyForNullEmptyZeroAndUnreadableValues) {
   Conn.Execute(
-      "INSERT INTO DOCUMENT VALUES (0, '', 0.0, NULL), (5, '0', 0.25, '2024-01-01'), "
+      "INSERT INTO DOCUMENT (DOCID, NAME, F, D) VALUES (0, '', 0.0, NULL), (5, '0', 0.25, "
+      "'2024-01-01'), "
       "('abc', NULL, 7, NULL)");
   Open("SELECT * FROM DOCUMENT");
   EXPECT_TRUE(IsFieldEmpty(Q.FieldByName("DOCID")));  // 0
@@ -192,7 +199,9 @@ TEST_F(SqlUtilDbTest, IsFieldEmptyForNullEmptyZeroAndUnreadableValues) {
 }
 
 TEST_F(SqlUtilDbTest, SafeLocateIgnoresCaseAndNeverFails) {
-  Conn.Execute("INSERT INTO DOCUMENT VALUES (1, 'ÄRGER', 0, NULL), (2, 'ärger', 0, NULL)");
+  Conn.Execute(
+      "INSERT INTO DOCUMENT (DOCID, NAME, F, D) VALUES (1, 'ÄRGER', 0, NULL), (2, 'ärger', 0, "
+      "NULL)");
   TTable t;
   t.SetConnection(&Conn);
   t.SetTableName("DOCUMENT");

@@ -130,10 +130,20 @@ void FieldTypeOfOid(Oid type, int typmod, TFieldType& ft, int& size) {
 
 // A name as the system writes it: a name the server folded to lower case
 // (it was written without quotes) in upper case.
+bool IsAscii(std::string_view name) {
+  for (char c : name)
+    if (c & 0x80) return false;
+  return true;
+}
+
 std::string ReportedName(std::string_view catalogue) {
-  for (char c : catalogue)
-    if (c >= 'A' && c <= 'Z') return std::string(catalogue);
-  return AsciiUpper(catalogue);
+  if (IsAscii(catalogue)) {
+    for (char c : catalogue)
+      if (c >= 'A' && c <= 'Z') return std::string(catalogue);
+    return AsciiUpper(catalogue);
+  }
+  // A legacy column "Größe", written quoted as "größe": per character.
+  return AnsiLowerCase(catalogue) == catalogue ? AnsiUpperCase(catalogue) : std::string(catalogue);
 }
 
 std::string Quoted(std::string_view text) {
@@ -1046,6 +1056,9 @@ class TPostgresProvider : public TProvider {
   bool FailedStatementAbortsTransaction() const override { return true; }
   bool ReadsTablesInKeyOrder() const override { return false; }
   bool LocksRows() const override { return true; }
+  bool EnforcesDeclaredSizes() const override { return true; }
+  // NAMEDATALEN - 1: a longer name is cut without a word.
+  size_t MaxNameBytes() const override { return 63; }
 
   int64_t LastInsertId() override {
     // lastval() fails before the session's first number, and a failure would
@@ -1133,6 +1146,8 @@ class TPostgresProvider : public TProvider {
   }
 
   std::string QuoteIdentifier(std::string_view name) const override {
+    if (!IsAscii(name))
+      return QuotedName(AnsiUpperCase(name) == name ? AnsiLowerCase(name) : std::string(name));
     for (char c : name)
       if (c >= 'a' && c <= 'z') return QuotedName(name);
     return QuotedName(AsciiLower(name));

@@ -119,11 +119,26 @@ bool SafeLocate(TDataSet& dataSet, std::string_view column, const TVariant& valu
   }
 }
 
+bool IsPlainSqlName(std::string_view name) {
+  const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+  if (name.empty() || !(letter(name[0]) || name[0] == '_')) return false;
+  for (char c : name)
+    if (!(letter(c) || (c >= '0' && c <= '9') || c == '_')) return false;
+  return true;
+}
+
 std::string FieldFilterText(const TField& field, std::string_view value) {
-  if (IsNumberField(field)) return field.FieldName() + "=" + std::string(value);
+  // A legacy column "Kunden Nr" is named as its engine quotes names; a plain
+  // name stands as it is.
+  std::string name = field.FieldName();
+  if (!IsPlainSqlName(name)) {
+    TConnection* connection = field.DataSet().Connection();
+    if (connection && connection->Connected()) name = connection->QuoteIdentifier(name);
+  }
+  if (IsNumberField(field)) return name + "=" + std::string(value);
   bool wildcard =
       value.find('_') != std::string_view::npos || value.find('%') != std::string_view::npos;
-  return field.FieldName() + (wildcard ? " LIKE " : "=") + SqlQuoted(value);
+  return name + (wildcard ? " LIKE " : "=") + SqlQuoted(value);
 }
 
 int DialectOf(std::string_view connectionString) {

@@ -42,9 +42,14 @@ inline bool IsFieldEmpty(const TField& field) {
 // Locate on one column ignoring case; false instead of a failure.
 bool SafeLocate(TDataSet& dataSet, std::string_view column, const TVariant& value);
 
+// A name SQL takes as it stands: a letter or "_", then letters, digits and
+// "_", all ASCII. Other names (a legacy column "Kunden Nr") must be quoted.
+bool IsPlainSqlName(std::string_view name);
+
 // A condition on the field for a WHERE clause: for a field that accepts
 // letters (not a number field) NAME LIKE 'value' when the value holds "_" or
-// "%", else NAME='value'; for a number field NAME=value, unquoted.
+// "%", else NAME='value'; for a number field NAME=value, unquoted. A name
+// that is not plain is quoted as the field's connection quotes names.
 std::string FieldFilterText(const TField& field, std::string_view value);
 
 // The dialect code 0 to 3 of a connection string (plain substring tests on
