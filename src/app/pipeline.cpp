@@ -469,7 +469,10 @@ bool TFormArcport5Main::SettleEarlierAtomicRun() {
 }
 
 std::string TFormArcport5Main::TargetConvertedValue() const {
-  const TTargetProbe probe = ProbeTarget(FTargetDb, false, 3000);
+  // Asked for writing: a run killed in its commit leaves a hot journal, which
+  // a read-only open refuses and only a writer rolls back (the write lock is
+  // given back at once; nothing else is written).
+  const TTargetProbe probe = ProbeTarget(FTargetDb, true, 3000);
   if (probe.Locked) throw std::runtime_error(TargetLockedText(FTargetDb));
   if (!probe.Error.empty()) throw std::runtime_error(probe.Error);
   return probe.Converted;

@@ -4,6 +4,9 @@
 // stopped (SIGTERM) and killed (SIGKILL) at exact calls of the database
 // engine through the fault-injecting provider (arcport5_faults).
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
@@ -14,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "app/pending_files.h"
 #include "arcport5_sandbox.h"
 #include "data/connection.h"
 #include "data/query.h"
@@ -236,6 +240,80 @@ TEST_F(AtomicRun, KilledAfterTheCommitTheSameCommandPutsTheFilesInPlace) {
   const std::string log = test::ReadFile(SettingsLog());
   EXPECT_NE(log.find("vor dem Ablegen seiner Dateien beendet"), std::string::npos) << log;
   EXPECT_EQ(log.find("Daten kopieren"), std::string::npos) << log;
+}
+
+// Leaves a hot journal on `db`: a process that changes more pages in one
+// transaction than its cache holds, so that some reach the file, and is
+// killed before the commit.
+void LeaveHotJournal(const std::string& db) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    sqlite3* h = nullptr;
+    if (sqlite3_open(db.c_str(), &h) == SQLITE_OK &&
+        sqlite3_exec(h,
+                     "PRAGMA cache_size=2; BEGIN; CREATE TABLE BALLAST(X); "
+                     "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<2000) "
+                     "INSERT INTO BALLAST SELECT randomblob(500) FROM n;",
+                     nullptr, nullptr, nullptr) == SQLITE_OK)
+      raise(SIGKILL);
+    _exit(1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+  ASSERT_TRUE(fs::exists(db + "-journal"));
+}
+
+// A run killed in its commit leaves a hot journal beside the record; with
+// nothing opening the target in between, the next run on the file itself
+// rolls the journal back, settles the record either way and ends as
+// converted.
+TEST_F(AtomicRun, AHotJournalBesideTheRecordIsRolledBackAndTheRecordSettled) {
+  const std::string converted = "20260101120000 converted from paradox archive";
+  struct TCase {
+    const char* Name;
+    bool Committed;  // the target holds the recorded "Converted"
+    const char* LogLine;
+  };
+  for (const TCase& c : {TCase{"zurückgenommen", false, "blieb unverändert"},
+                         TCase{"gespeichert", true, "vor dem Ablegen seiner Dateien beendet"}}) {
+    SCOPED_TRACE(c.Name);
+    fs::remove_all(FDir / "v5");
+    fs::remove_all(FDir / "out");
+    fs::remove_all(Common());
+    fs::create_directories(FDir / "out");
+    fs::create_directories(Common());
+    MakeArchives();
+    if (c.Committed) {
+      ASSERT_EQ(test::Query(Target(),
+                            "INSERT INTO DBOPTION (OPTNAME, OPTVALUE) VALUES "
+                            "('Converted', '" +
+                                converted + "') RETURNING OPTNAME"),
+                "Converted");
+    }
+    const std::string layout = Common() + "/Layouts/archiv6.lay";
+    TPendingFiles files;
+    files.Add(layout, "die Maske des Laufs\r\n", false);
+    files.WriteRecord(Target() + ".atomic", converted);
+    LeaveHotJournal(Target());
+
+    const auto run = Run({"--exit-status", "--atomic", Source(), Target()});
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    const std::string log = test::ReadFile(Log());
+    EXPECT_NE(log.find(c.LogLine), std::string::npos) << log;
+    EXPECT_FALSE(fs::exists(Target() + ".atomic"));
+    EXPECT_FALSE(fs::exists(Target() + "-journal"));
+    EXPECT_EQ(test::Query(Target(), "SELECT COUNT(*) FROM sqlite_master WHERE name='BALLAST'"),
+              "0");
+    if (c.Committed) {
+      EXPECT_EQ(test::ReadFile(layout), "die Maske des Laufs\r\n");
+      EXPECT_EQ(log.find("Daten kopieren"), std::string::npos) << log;
+    } else {
+      // the run's own layout copy, not the dropped record's
+      EXPECT_NE(test::ReadFile(layout).find(",Doc,DOCNO,"), std::string::npos);
+      EXPECT_EQ(test::Query(Target(), "SELECT COUNT(*) FROM DOCUMENT"), "40");
+    }
+  }
 }
 
 // The same on a server archive: a failure in the FTIWID copy and a kill
