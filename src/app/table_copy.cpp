@@ -313,9 +313,16 @@ void TTableCopy::WriteRtfTexts(TQuery& statement, bool bytes, TCopyFailures& fai
   while (!FSource.Eof()) {
     if (!rtf.IsNull() && (memoKind || !IsFieldEmpty(&rtf))) {
       try {
-        textParam.Value = bytes ? rtf.Value() : TVariant(rtf.AsText());
-        idParam.Value = (docId ? *docId : FSource.FieldByName("DOCID")).Value();
-        statement.ExecSQL();
+        TVariant text = bytes ? rtf.Value() : TVariant(rtf.AsText());
+        // An empty text, like a null one, is no text to carry over.
+        const bool empty =
+            text.IsNull() ||
+            (text.Type() == TVarType::Bytes ? text.BytesData() : text.ToString()).empty();
+        if (!empty) {
+          textParam.Value = std::move(text);
+          idParam.Value = (docId ? *docId : FSource.FieldByName("DOCID")).Value();
+          statement.ExecSQL();
+        }
       } catch (const EBatchLost&) {
         throw;  // the texts written before are lost, as in CopyTable
       } catch (const std::exception& e) {

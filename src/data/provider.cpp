@@ -34,8 +34,13 @@ std::unique_ptr<TProvider> ProviderByName(const std::string& name) {
     if (it != Registry().end()) return it->second();
   }
   if (key.empty()) throw EDatabaseError("Die Verbindungszeichenfolge nennt keinen Provider.");
+  // SQL Server archives (SQLOLEDB) among them: a server archive lives on
+  // PostgreSQL here, which the message says, so that the settings file can
+  // be pointed at what there is.
   throw EDatabaseError("Der Provider \"" + Trim(name) +
-                       "\" ist auf dieser Plattform nicht verfügbar.");
+                       "\" ist auf dieser Plattform nicht verfügbar. Ein Archiv liegt hier in "
+                       "einer SQLite-Datei (Provider \"Microsoft.Jet.OLEDB.4.0\" oder "
+                       "\"SQLite\") oder auf einem PostgreSQL-Server (Provider \"PostgreSQL\").");
 }
 
 }  // namespace

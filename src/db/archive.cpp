@@ -231,13 +231,16 @@ void TDkArchive::MoveFileAfterAttributeChange(TDataSet& dataSet) {
   if (FApplDatabase) FApplDatabase->LocateApplName(applName);
 
   const std::string oldName = GetDocFileName();
-  std::string newName = ChangeFileExt(GetDefaultDocFileName(), ExtractFileExt(oldName));
-  if (IsSameOrVariantFile(newName, oldName)) return;
-  MakeUniqueFileName(newName);
+  const std::string defaultName = ChangeFileExt(GetDefaultDocFileName(), ExtractFileExt(oldName));
+  if (IsSameOrVariantFile(defaultName, oldName)) return;
   for (;;) {
+    // The free name is chosen for every try: a name that another program
+    // took meanwhile is never replaced, the move fails with its message.
+    std::string newName = defaultName;
+    MakeUniqueFileName(newName);
     const bool readOnly = IsFileReadOnly(oldName);
     if (readOnly) SetFileReadOnly(oldName, 0);
-    if (ShellMoveFile(oldName, newName, false)) {
+    if (MoveFileKeepingTarget(oldName, newName)) {
       dataSet.FieldByName("FILENAME").SetAsString(newName);
       AddProtocol(GetDocID(), "Datei wurde wegen Attributänderung umbenannt/verschoben");
       if (readOnly) SetFileReadOnly(newName, 1);

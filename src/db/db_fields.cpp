@@ -58,10 +58,14 @@ bool FieldHasItemList(int editStyle, std::string_view fieldName) {
 }
 
 void AddPathItem(TStringList& list, const std::string& path) {
+  auto isSeparator = [](char c) { return c == '\\' || c == '/'; };
   std::string parent;
-  const size_t pos = path.rfind('\\');
+  const size_t pos = path.find_last_of("\\/");
   if (pos != std::string::npos) {
-    const bool keepDelimiter = pos > 0 && (path[pos - 1] == ':' || path[pos - 1] == '\\');
+    // "/" at the very start is the root of this platform's paths, as C:\ is
+    // on Windows; a leading backslash alone names no parent.
+    const bool keepDelimiter =
+        pos > 0 ? path[pos - 1] == ':' || isSeparator(path[pos - 1]) : path[pos] == '/';
     parent = path.substr(0, keepDelimiter ? pos + 1 : pos);
   }
   if (!parent.empty() && parent != path && list.IndexOf(parent) < 0) AddPathItem(list, parent);
@@ -179,8 +183,11 @@ bool TDkDBField::AddItemToPickList(const std::string& item, bool store) {
   work.SetSorted(true);
   work.AddStrings(Items);
 
+  // Paths typed here end in "/", those from Windows in a backslash; the
+  // root "/" itself stays as it is.
   std::string value = item;
-  if (!value.empty() && value.back() == '\\') value.pop_back();
+  if (!value.empty() && (value.back() == '\\' || (value.back() == '/' && value.size() > 1)))
+    value.pop_back();
   if (work.IndexOf(value) >= 0) return false;
 
   if (EditStyle == 1 || EditStyle == 2) {

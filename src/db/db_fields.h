@@ -35,10 +35,11 @@ class TCustomDocDatabase;
 // lists come from elsewhere or do not exist.
 bool FieldHasItemList(int editStyle, std::string_view fieldName);
 
-// Adds a backslash path to a sorted list, its missing parents first: for
-// C:\Daten\Kunden the items C:\, C:\Daten and C:\Daten\Kunden, each once. A
-// backslash right after ":" or after another backslash stays with the parent,
-// so drive roots keep the form C:\ and network paths their leading \\.
+// Adds a path to a sorted list, its missing parents first: for
+// C:\Daten\Kunden the items C:\, C:\Daten and C:\Daten\Kunden, each once.
+// "\" and "/" both separate; a separator right after ":" or after another
+// separator stays with the parent, so drive roots keep the form C:\ and
+// network paths their leading \\ (or //); a leading "/" is the root "/".
 void AddPathItem(TStringList& list, const std::string& path);
 
 class TDkDBField {

@@ -185,9 +185,9 @@ class TConfiguration {
 
   // The SQL quote character named by admin.ini [DataBase] QuoteChar (its
   // first character), or empty when admin.ini names none (also for an empty
-  // value). The process-wide quote character belongs to the SQL literals;
-  // they take this override from here once the store is loaded, and keep the
-  // apostrophe while it is empty.
+  // value). The literals keep the apostrophe whatever it names: the
+  // archive's engines delimit texts with nothing else (another character is
+  // named in Error.log when the store loads).
   std::string QuoteChar;
 
  private:

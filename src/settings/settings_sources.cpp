@@ -120,9 +120,20 @@ void TConfiguration::ReadAdminIni() {
   LoadAllRecords = ini.ReadBool("DataBase", "LoadAllRecords", LoadAllRecords);
   BNF_WorkAround = ini.ReadBool("DataBase", "BNF_WorkAround", BNF_WorkAround);
   SysChar2WildeCard = ini.ReadBool("DataBase", "SysChar2WildeCard", SysChar2WildeCard);
-  // An empty QuoteChar names no character: the current one stays.
-  if (ini.ValueExists("DataBase", "QuoteChar"))
+  // An empty QuoteChar names no character: the current one stays. The
+  // archive's engines delimit texts with the apostrophe alone: SQLite reads a
+  // double-quoted text as a column name when one of that name exists (a
+  // search for the word "word" would match every row), a PostgreSQL server
+  // always does. Another character is kept here for what it says and named
+  // once in Error.log; the literals stay with the apostrophe.
+  if (ini.ValueExists("DataBase", "QuoteChar")) {
     QuoteChar = Utf8Left(ini.ReadString("DataBase", "QuoteChar", ""), 1);
+    if (!QuoteChar.empty() && QuoteChar != "'")
+      FSkippedHiveLines.push_back("Die Einstellung [DataBase] QuoteChar=" + QuoteChar + " in \"" +
+                                  AdminIniFile +
+                                  "\" wird nicht verwendet: SQLite und PostgreSQL begrenzen Texte "
+                                  "nur mit dem Apostroph.");
+  }
   HasCursorSettings =
       ini.ValueExists("DataBase", "CursorLocation") || ini.ValueExists("DataBase", "CursorType") ||
       ini.ValueExists("DataBase", "LockType") || ini.ValueExists("DataBase", "CacheSize");

@@ -1,6 +1,7 @@
 #include "sys/api_tools.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -186,6 +187,45 @@ bool ShellMoveFile(const std::string& source, const std::string& target, bool al
   }
   if (!MovePath(source, target)) return false;
   return ::lstat(target.c_str(), &st) == 0;
+}
+
+bool MoveFileKeepingTarget(const std::string& source, const std::string& target) {
+  if (source.empty() || target.empty()) return false;
+  struct stat st {};
+  if (::lstat(source.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  const std::string dir = ExtractFileDir(target);
+  if (!dir.empty() && !DirectoryExists(dir) && !ForceDirectories(dir)) return false;
+  // A target that is the source itself (the same name, or a hard link) is
+  // no other file: the rename changes only the name.
+  if (SameFile(source, target)) return std::rename(source.c_str(), target.c_str()) == 0;
+  // The kernel refuses an existing target in the same step as it renames, so
+  // a file another program creates meanwhile is never replaced.
+  if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+    return true;
+  if (errno == EEXIST) return false;
+  if (errno == EXDEV || errno == EINVAL || errno == ENOSYS) {
+    // Another file system, or one without that kind of rename: a new link
+    // is refused for an existing name too; else copy into a file that must
+    // not exist yet, and remove the source.
+    if (errno != EXDEV && ::link(source.c_str(), target.c_str()) == 0) {
+      if (::unlink(source.c_str()) == 0) return true;
+      ::unlink(target.c_str());
+      return false;
+    }
+    if (errno == EEXIST) return false;
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (!fs::copy_file(source, target, fs::copy_options::none, ec)) {
+      if (ec != std::errc::file_exists) fs::remove(target, ec);
+      return false;
+    }
+    if (!fs::remove(source, ec)) {
+      fs::remove(target, ec);
+      return false;
+    }
+    return true;
+  }
+  return false;
 }
 
 std::string GetComputerNameText() {

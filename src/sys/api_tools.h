@@ -55,6 +55,12 @@ bool FileCopy(const std::string& source, const std::string& target, bool overwri
 // and a file exists at `target` afterwards. There is no recycle bin.
 bool ShellMoveFile(const std::string& source, const std::string& target, bool allowConfirmations);
 
+// Moves or renames a file as ShellMoveFile does, but never replaces another
+// file at `target`, also not one that another program creates while the
+// file is moved: then it fails and both files stay as they are. True only
+// when the file is at `target` afterwards.
+bool MoveFileKeepingTarget(const std::string& source, const std::string& target);
+
 // The host name up to its first ".", at most 15 characters; empty on failure.
 std::string GetComputerNameText();
 // True: this platform keeps file access rights.

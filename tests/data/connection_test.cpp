@@ -41,8 +41,11 @@ TEST(ConnectionOpen, SaysWhatIsWrongAndNeverCreatesAFile) {
       {SqliteConnectionString(dir / "text.db"), "ist keine SQLite-Datenbank"},
       {JetConnectionString(dir / "empty.db"), "ist keine SQLite-Datenbank"},
       {SqliteConnectionString(dir / "folder.db"), "ist ein Verzeichnis"},
+      // A SQL Server archive: the message names what there is instead.
       {"Provider=SQLOLEDB.1;Data Source=server;Initial Catalog=archiv",
-       "\"SQLOLEDB.1\" ist auf dieser Plattform nicht verfügbar"},
+       "Der Provider \"SQLOLEDB.1\" ist auf dieser Plattform nicht verfügbar. Ein Archiv liegt "
+       "hier in einer SQLite-Datei (Provider \"Microsoft.Jet.OLEDB.4.0\" oder \"SQLite\") oder "
+       "auf einem PostgreSQL-Server (Provider \"PostgreSQL\")."},
       {"Provider=MSDataShape.1;Data Provider=SQLOLEDB;Data Source=x",
        "\"SQLOLEDB\" ist auf dieser Plattform nicht verfügbar"},
       {"Data Source=" + (dir / "x.db"), "nennt keinen Provider"},

@@ -72,6 +72,12 @@ TEST(DbFieldRules, APathBringsItsMissingParentsOnce) {
        "\\\\server\\share\\x",
        {"\\\\", "\\\\server", "\\\\server\\share", "\\\\server\\share\\x"}},
       {{"Archiv"}, "Kunden", {"Archiv", "Kunden"}},
+      {{}, "\\Daten\\Kunden", {"\\Daten", "\\Daten\\Kunden"}},
+      // Paths of this platform split at "/" alike.
+      {{}, "/srv/daten/kunden", {"/", "/srv", "/srv/daten", "/srv/daten/kunden"}},
+      {{"/SRV"}, "/srv/daten", {"/SRV", "/srv/daten"}},
+      {{}, "//server/share", {"//", "//server", "//server/share"}},
+      {{}, "C:/Daten\\Kunden", {"C:/", "C:/Daten", "C:/Daten\\Kunden"}},
   };
   for (const auto& c : cases) {
     TStringList list;
@@ -235,6 +241,10 @@ TEST_F(DbFieldsTest, AddItemToPickListIgnoresCaseAndATrailingBackslash) {
       {1, true, {"Müller"}, "MÜLLER", false, {"Müller"}},
       {3, true, {"C:\\Daten"}, "c:\\daten\\", false, {"C:\\Daten"}},
       {4, true, {}, "C:\\Daten\\Kunden\\", true, {"C:\\", "C:\\Daten", "C:\\Daten\\Kunden"}},
+      {3, true, {"/srv/daten"}, "/SRV/Daten/", false, {"/srv/daten"}},
+      {3, true, {}, "/srv/daten/", true, {"/", "/srv", "/srv/daten"}},
+      {3, true, {"/srv"}, "/", true, {"/", "/srv"}},
+      {1, true, {"a/b"}, "A/B/", false, {"a/b"}},
       {1, false, {}, "x", false, {}},
       {0, true, {}, "x", false, {}},
       {13, true, {"b", "a"}, "c", false, {"a", "b"}},

@@ -183,6 +183,14 @@ TEST_F(ConfigurationTest, AdminIniNumbersBooleansAndSections) {
   EXPECT_TRUE(cfg->BNF_WorkAround);
   EXPECT_TRUE(cfg->ShowDocCount);
   EXPECT_EQ(cfg->QuoteChar, "\"");
+  // The engines would read a double-quoted text as a column name: the
+  // literals keep the apostrophe, and the administrator learns why.
+  ASSERT_TRUE(std::filesystem::exists(ErrorLogFileName()));
+  EXPECT_NE(test::ReadFile(ErrorLogFileName())
+                .find("Die Einstellung [DataBase] QuoteChar=\" in \"" + cfg->AdminIniFile +
+                      "\" wird nicht verwendet: SQLite und PostgreSQL begrenzen Texte nur mit "
+                      "dem Apostroph."),
+            std::string::npos);
   EXPECT_TRUE(cfg->HasCursorSettings);
   EXPECT_EQ(cfg->FtiCreateMode, 2);
   EXPECT_FALSE(cfg->IgnoreDigits);
@@ -218,6 +226,7 @@ TEST_F(ConfigurationTest, AdminIniOddValuesKeepDefaults) {
       "[eMail]\nSaveFormat=x\n[DirWatch]\nPath=/watch/\nWorkTime=abc\n");
   auto cfg = Load();
   EXPECT_EQ(cfg->QuoteChar, "");
+  EXPECT_FALSE(std::filesystem::exists(ErrorLogFileName()));
   EXPECT_FALSE(cfg->HasCursorSettings);
   EXPECT_EQ(cfg->FtiMaxFileSize, 2);
   EXPECT_EQ(cfg->FtiIgnoreLength, 2);

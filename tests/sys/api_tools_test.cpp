@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <optional>
 #include <regex>
 #include <set>
 
@@ -79,6 +80,49 @@ TEST(ApiTools, ShellMoveFileRenamesOrMoves) {
     EXPECT_EQ(test::ReadFile(dir / c.Target), "inhalt") << c.Target;
     EXPECT_FALSE(fs::exists(dir / c.Source)) << c.Target;
   }
+}
+
+// The move of a document file never replaces a file at the target, on one
+// file system or across two (/dev/shm is a tmpfs where there is one).
+TEST(ApiTools, MoveFileKeepingTargetRefusesAnExistingTarget) {
+  test::TTempDir dir;
+  std::optional<test::TScopedEnv> shm;
+  if (fs::is_directory("/dev/shm")) shm.emplace("TMPDIR", "/dev/shm");
+  const test::TTempDir otherDir;
+  shm.reset();
+  const fs::path other = otherDir.Path();
+  struct TCase {
+    fs::path Source;
+    fs::path Target;
+    const char* Present;  // what the target holds before, if anything
+    bool Moved;
+  };
+  const fs::path root = dir.Path();
+  const TCase cases[] = {
+      {root / "A/x.doc", root / "A/y.doc", nullptr, true},
+      {root / "A/x.doc", root / "B/C/y.doc", nullptr, true},
+      {root / "A/x.doc", root / "A/X.DOC", nullptr, true},
+      {root / "A/x.doc", root / "A/x.doc", nullptr, true},
+      {root / "A/x.doc", other / "D/x.doc", nullptr, true},
+      {root / "A/x.doc", root / "A/y.doc", "fremd", false},
+      {root / "A/x.doc", root / "B/y.doc", "fremd", false},
+      {root / "A/x.doc", other / "D/y.doc", "fremd", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Target.string() + (c.Present ? " vorhanden" : ""));
+    fs::remove_all(root / "A"), fs::remove_all(root / "B"), fs::remove_all(other / "D");
+    fs::create_directories(root / "A");
+    test::WriteFile(c.Source, "inhalt");
+    if (c.Present) {
+      fs::create_directories(c.Target.parent_path());
+      test::WriteFile(c.Target, c.Present);
+    }
+    EXPECT_EQ(MoveFileKeepingTarget(c.Source, c.Target), c.Moved);
+    EXPECT_EQ(test::ReadFile(c.Target), c.Moved ? "inhalt" : c.Present);
+    EXPECT_EQ(fs::exists(c.Source), !c.Moved || c.Source == c.Target);
+  }
+  EXPECT_FALSE(MoveFileKeepingTarget(dir / "missing.doc", root / "E/missing.doc"));
+  EXPECT_FALSE(fs::exists(dir / "E"));
 }
 
 TEST(ApiTools, ShellMoveFileAsksBeforeReplacingAndFailsWithoutASource) {

@@ -8,8 +8,8 @@
 // share the generic type table.
 //
 // The functions keep no state except the process-wide quote character, which
-// the configuration may change while it loads its settings and which every
-// string literal uses from then on.
+// every string literal uses. It stays the apostrophe in the programs: the
+// archive's engines take no other character as the delimiter of a text.
 #pragma once
 
 #include <string>
