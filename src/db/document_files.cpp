@@ -1,6 +1,11 @@
 #include "db/document_files.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -69,12 +74,44 @@ bool IsWordCharAt(const TCharSet& wordChars, std::string_view text, size_t pos) 
   return cp < 256 && wordChars.test(cp);
 }
 
-// Removes a UTF-8 sequence cut off at the end of `bytes`.
-void DropPartialSequence(std::string& bytes) {
-  if (bytes.empty()) return;
-  const size_t start = LastCharStart(bytes);
-  const auto lead = static_cast<unsigned char>(bytes[start]);
-  if (lead >= 0xC0 && start + SequenceLength(lead) > bytes.size()) bytes.resize(start);
+// Why a document file cannot be read, naming it.
+std::string ReadFailure(const std::string& fileName, int error) {
+  if (error == ENOENT || error == ENOTDIR)
+    return "Die Datei \"" + fileName +
+           "\" ist nicht mehr vorhanden; ihr Inhalt kann nicht indexiert werden.";
+  if (error == EISDIR)
+    return "\"" + fileName + "\" ist ein Ordner und keine Datei; er kann nicht indexiert werden.";
+  return "Die Datei \"" + fileName +
+         "\" kann zur Indexierung nicht gelesen werden: " + GetSystemErrorText(error);
+}
+
+// The first `limit` bytes of a file (all of it when `limit` is negative);
+// `cut` tells whether the file goes on after them. A file that cannot be
+// opened or read raises with its name and the reason.
+std::string ReadFileStart(const std::string& fileName, long long limit, bool& cut) {
+  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw std::runtime_error(ReadFailure(fileName, errno));
+  struct TCloser {
+    int Fd;
+    ~TCloser() { ::close(Fd); }
+  } closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) throw std::runtime_error(ReadFailure(fileName, errno));
+  if (S_ISDIR(st.st_mode)) throw std::runtime_error(ReadFailure(fileName, EISDIR));
+  std::string bytes;
+  const long long size = S_ISREG(st.st_mode) ? st.st_size : 0;
+  bytes.resize(static_cast<size_t>(limit >= 0 ? std::min(size, limit) : size));
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw std::runtime_error(ReadFailure(fileName, errno));
+    if (n == 0) break;  // the file shrank meanwhile
+    done += static_cast<size_t>(n);
+  }
+  bytes.resize(done);
+  cut = static_cast<long long>(done) < size;
+  return bytes;
 }
 
 // Deletes a converted temporary file on every way out.
@@ -127,6 +164,10 @@ void ReadIndexFile(TFullTextRetrieval& fti, const std::string& fileName, std::st
     std::ifstream in(indexFile, std::ios::binary);
     content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
+  // Prepared on Windows as often as here: decoded like any document text,
+  // and its words in the form the index keeps and a search asks for
+  // (lower case, umlauts folded), so that "Müller" is found as "mueller".
+  content = FoldUmlauts(AnsiLowerCase(DecodeDocumentText(content, false)));
   if (!Configuration || Configuration->DeleteDkftiFile) {
     std::error_code ec;
     fs::remove(indexFile, ec);
@@ -264,21 +305,10 @@ void ReadDocumentFile(TFullTextRetrieval& fti, const std::string& fileName, std:
     status("Volltextindex: Einlesen der Dokumentdatei");
     if (progress) progress->SetFileName(target.Name);
     ProcessMessages();
-    std::ifstream in(target.Name, std::ios::binary);
-    if (!in)
-      throw std::runtime_error(
-          "Die Datei \"" + target.Name +
-          "\" kann zur Indexierung nicht gelesen werden: " + GetSystemErrorText(errno));
-    std::error_code ec;
-    auto n = static_cast<long long>(fs::file_size(target.Name, ec));
-    if (ec) n = 0;
     const int maxMb = Configuration ? Configuration->FtiMaxFileSize : 2;
-    if (maxMb > 0 && n > static_cast<long long>(maxMb) * 1048576)
-      n = static_cast<long long>(maxMb) * 1048576;
-    buffer.resize(static_cast<size_t>(n));
-    in.read(buffer.data(), n);
-    buffer.resize(static_cast<size_t>(in.gcount()));
-    DropPartialSequence(buffer);
+    const long long limit = maxMb > 0 ? static_cast<long long>(maxMb) * 1048576 : -1;
+    bool cut = false;
+    buffer = DecodeDocumentText(ReadFileStart(target.Name, limit, cut), cut);
   }
   AddContentWords(fti, buffer, IsHtmlFile(target.Name), list, kFtiChunkSize, [&](size_t done) {
     if (progress)

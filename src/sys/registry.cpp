@@ -26,28 +26,6 @@ namespace {
 
 // ---- text encodings -------------------------------------------------------
 
-std::string Utf16LeToUtf8(std::string_view bytes) {
-  std::string out;
-  std::vector<uint16_t> units(bytes.size() / 2);
-  for (size_t i = 0; i < units.size(); ++i)
-    units[i] = static_cast<uint16_t>(static_cast<uint8_t>(bytes[2 * i]) |
-                                     (static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
-  out.reserve(units.size());
-  int32_t i = 0;
-  const auto n = static_cast<int32_t>(units.size());
-  while (i < n) {
-    if (units[static_cast<size_t>(i)] < 0x80) {  // exports are nearly all ASCII
-      out += static_cast<char>(units[static_cast<size_t>(i++)]);
-      continue;
-    }
-    UChar32 c;
-    U16_NEXT(units.data(), i, n, c);
-    if (U_IS_SURROGATE(c)) c = 0xFFFD;  // a lone surrogate never travels further
-    AppendUtf8(out, static_cast<char32_t>(c));
-  }
-  return out;
-}
-
 std::string Utf8ToUtf16Le(std::string_view text) {
   std::string out;
   const auto* p = reinterpret_cast<const uint8_t*>(text.data());
@@ -250,7 +228,7 @@ bool ReadHexData(std::string_view part, const std::vector<std::string>& lines, s
 // REGEDIT4 files. Returned as UTF-8 without terminators; multi-string items
 // separated by '\0'.
 std::string DecodeHexText(const std::string& bytes, bool unicode, bool multi) {
-  std::string text = unicode ? Utf16LeToUtf8(bytes) : DecodeLegacyText(bytes);
+  std::string text = unicode ? Utf16ToUtf8(bytes, false) : DecodeLegacyText(bytes);
   while (!text.empty() && text.back() == '\0') text.pop_back();
   if (!multi) {
     const size_t nul = text.find('\0');
@@ -516,7 +494,7 @@ THive THive::Parse(std::string_view bytes, std::string_view rootName,
   std::string text;
   if (bytes.size() >= 2 && static_cast<uint8_t>(bytes[0]) == 0xFF &&
       static_cast<uint8_t>(bytes[1]) == 0xFE)
-    text = Utf16LeToUtf8(bytes.substr(2));
+    text = Utf16ToUtf8(bytes.substr(2), false);
   else
     text = DecodeLegacyText(bytes);
 

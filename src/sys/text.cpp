@@ -2,6 +2,7 @@
 
 #include <unicode/uchar.h>
 #include <unicode/ucnv.h>
+#include <unicode/utf16.h>
 #include <unicode/utf8.h>
 
 #include <algorithm>
@@ -245,6 +246,50 @@ std::string Utf8ToCp1252(std::string_view text) {
 std::string DecodeLegacyText(std::string_view bytes) {
   if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
   if (IsValidUtf8(bytes)) return std::string(bytes);
+  return Cp1252ToUtf8(bytes);
+}
+
+std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
+  std::string out;
+  std::vector<uint16_t> units(bytes.size() / 2);
+  const int hi = bigEndian ? 0 : 1;
+  for (size_t i = 0; i < units.size(); ++i)
+    units[i] = static_cast<uint16_t>((static_cast<uint8_t>(bytes[2 * i + hi]) << 8) |
+                                     static_cast<uint8_t>(bytes[2 * i + 1 - hi]));
+  out.reserve(units.size());
+  int32_t i = 0;
+  const auto n = static_cast<int32_t>(units.size());
+  while (i < n) {
+    if (units[static_cast<size_t>(i)] < 0x80) {  // mostly ASCII
+      out += static_cast<char>(units[static_cast<size_t>(i++)]);
+      continue;
+    }
+    UChar32 c;
+    U16_NEXT(units.data(), i, n, c);
+    if (U_IS_SURROGATE(c)) c = 0xFFFD;  // a lone surrogate never travels further
+    AppendUtf8(out, static_cast<char32_t>(c));
+  }
+  return out;
+}
+
+std::string DecodeDocumentText(std::string_view bytes, bool cut) {
+  const auto starts = [&](std::string_view bom) { return bytes.substr(0, bom.size()) == bom; };
+  if (starts("\xFF\xFE")) return Utf16ToUtf8(bytes.substr(2), false);
+  if (starts("\xFE\xFF")) return Utf16ToUtf8(bytes.substr(2), true);
+  if (starts("\xEF\xBB\xBF")) bytes.remove_prefix(3);
+  std::string_view whole = bytes;
+  if (cut && !bytes.empty()) {
+    // Only where the reading stopped inside the file may a UTF-8 character
+    // be cut off; the end of a file is the end of its last character.
+    size_t start = bytes.size() - 1;
+    for (int back = 0; back < 3 && start > 0 && (static_cast<uint8_t>(bytes[start]) & 0xC0) == 0x80;
+         ++back)
+      --start;
+    const auto lead = static_cast<uint8_t>(bytes[start]);
+    const size_t len = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    if (lead >= 0xC0 && start + len > bytes.size()) whole = bytes.substr(0, start);
+  }
+  if (IsValidUtf8(whole)) return std::string(whole);
   return Cp1252ToUtf8(bytes);
 }
 

@@ -28,6 +28,18 @@ std::string DecodeLegacyText(std::string_view bytes);
 // handler below.
 std::string DecodeLegacyTextFile(std::string_view bytes, const std::string& fileName);
 
+// UTF-16 bytes without their BOM to UTF-8, little- or big-endian. An odd last
+// byte is dropped, a lone surrogate becomes U+FFFD.
+std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian);
+
+// Decodes the bytes of a document file that is read as text for the index
+// (plain text, HTML, mail, prepared word files): a BOM names UTF-8, UTF-16LE
+// or UTF-16BE; without one, valid UTF-8 stays as it is and anything else is
+// read as Windows-1252, the text of a Windows machine. `cut` says that the
+// bytes stop before the end of the file: a UTF-8 character cut off there is
+// dropped rather than taking the whole text for Windows-1252.
+std::string DecodeDocumentText(std::string_view bytes, bool cut);
+
 // Where the notices of DecodeLegacyTextFile go (the error log installs itself
 // here); without a handler they are dropped. Returns the previous handler.
 using TTextFileNotice = void (*)(const std::string& message);

@@ -244,5 +244,32 @@ TEST_F(DocumentFilesTest, ConversionsAndTheirTemporaryFiles) {
       << NewLog();
 }
 
+// A file that goes after the indexer chose it, or a name that turned into
+// a folder, is named with what is wrong; the words so far stay.
+TEST_F(DocumentFilesTest, AFileThatCannotBeReadIsNamed) {
+  fs::create_directories(FDir / "files/ordner.txt");
+  const struct {
+    std::string File;
+    std::string Message;
+  } cases[] = {
+      {FDir / "files/weg.txt", "Die Datei \"" + FDir / "files/weg.txt" +
+                                   "\" ist nicht mehr vorhanden; ihr Inhalt kann nicht indexiert "
+                                   "werden."},
+      {FDir / "files/ordner.txt", "\"" + FDir / "files/ordner.txt" +
+                                      "\" ist ein Ordner und keine Datei; er kann nicht indexiert "
+                                      "werden."},
+  };
+  for (const auto& c : cases) {
+    std::string list = ".akte.";
+    try {
+      ReadDocumentFile(*Fti, c.File, list);
+      ADD_FAILURE() << c.File;
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(std::string(e.what()), c.Message);
+    }
+    EXPECT_EQ(list, ".akte.");
+  }
+}
+
 }  // namespace
 }  // namespace dk

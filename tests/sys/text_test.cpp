@@ -22,6 +22,31 @@ TEST(Text, LegacyTextDecoding) {
   EXPECT_EQ(DecodeLegacyText("plain"), "plain");
 }
 
+// Document text for the index: the BOM names the encoding, else UTF-8 when
+// valid, else Windows-1252; a read that stopped inside the file may cut only
+// the last UTF-8 character.
+TEST(Text, DocumentTextDecoding) {
+  using namespace std::string_literals;
+  struct TCase {
+    std::string Bytes;
+    bool Cut;
+    std::string Text;
+  } cases[] = {
+      {"M\xC3\xBCller", false, "Müller"},
+      {"\xEF\xBB\xBFM\xC3\xBCller", false, "Müller"},
+      {"M\xFCller \x80", false, "Müller €"},
+      {"\xFF\xFEM\0\xFC\0l\0\x3D\xD8\x00\xDE"s, false, "Mül\U0001F600"},  // UTF-16LE
+      {"\xFE\xFF\0M\0\xFC\0l\xD8\x3D\xDE\x00"s, false, "Mül\U0001F600"},  // UTF-16BE
+      {"\xFF\xFEM\0\x3D\xD8"s, true, "M\uFFFD"},  // a surrogate pair cut in half
+      {"\xFF\xFEM\0l"s, true, "M"},               // an odd byte
+      {"Gr\xC3\xB6\xC3", true, "Grö"},            // cut inside the last character
+      {"Gr\xC3\xB6\xC3", false, "GrÃ¶Ã"},         // a whole file: Windows-1252
+      {"Gr\xF6\xDF", true, "Größ"},               // Windows-1252 cut is no UTF-8
+      {"", false, ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DecodeDocumentText(c.Bytes, c.Cut), c.Text) << c.Bytes;
+}
+
 TEST(Text, CodePages) {
   struct Case {
     int cp;

@@ -11,11 +11,13 @@
 // was stored but the index worker could not apply all of its words, which a
 // later "reindex DOCID" completes), 2 wrong usage.
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -32,6 +34,7 @@
 #include "db/util/sql_util.h"
 #include "settings/configuration.h"
 #include "settings/locations.h"
+#include "sys/api_tools.h"
 #include "sys/component.h"
 #include "sys/file_paths.h"
 #include "sys/program_options.h"
@@ -55,6 +58,18 @@ std::string LoginName() {
   if (const passwd* pw = ::getpwuid(::geteuid()); pw && pw->pw_name) return pw->pw_name;
   const char* user = std::getenv("USER");
   return user ? user : "";
+}
+
+// A file that `add` can take: present, no folder, readable.
+void CheckReadableFile(const std::string& file) {
+  if (DirectoryExists(file))
+    throw EToolError("\"" + file + "\" ist ein Ordner; add nimmt eine einzelne Datei.");
+  if (!FileExists(file)) throw EToolError("Die Datei \"" + file + "\" wurde nicht gefunden.");
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0)
+    throw EToolError("Die Datei \"" + file +
+                     "\" kann nicht gelesen werden: " + GetSystemErrorText(errno));
+  ::close(fd);
 }
 
 int ParseDocId(const std::string& text) {
@@ -124,9 +139,13 @@ class TArchiveTool {
   }
   const std::string& IndexError() const { return FIndexError; }
 
+  // What went wrong after the document was saved (it keeps its DOCID); empty
+  // when nothing did.
+  std::string AddProblem;
+
   int Add(const std::string& file, const std::string& type,
           const std::vector<std::string>& assignments) {
-    if (!FileExists(file)) throw EToolError("Die Datei \"" + file + "\" wurde nicht gefunden.");
+    CheckReadableFile(file);
     if (!FTypes->LocateApplName(type))
       std::fprintf(stderr,
                    "dkl-archive: Warnung: Dokumenttyp \"%s\" ist nicht angelegt; das Dokument "
@@ -144,7 +163,16 @@ class TArchiveTool {
       if (doc.State() == dsInsert) doc.Cancel();
       throw;
     }
-    return FArchive->GetDocID();
+    const int docId = FArchive->GetDocID();
+    // Gone before the index read it: the document is saved with the words
+    // of its row only, which the caller must learn of.
+    if (!FileExists(file))
+      AddProblem = "Die Datei \"" + file + "\" ist während des Speicherns verschwunden. Das " +
+                   "Dokument " + std::to_string(docId) +
+                   " ist gespeichert, aber ohne die Wörter der Datei indexiert; mit der Datei " +
+                   "wieder an ihrem Platz ergänzt \"reindex " + std::to_string(docId) +
+                   "\" den Index.";
+    return docId;
   }
 
   void Set(int docId, const std::vector<std::string>& assignments) {
@@ -371,6 +399,7 @@ int Run(int argc, char** argv) {
       const int id = tool.Add(rest[0], parsed.Value("type"), parsed.Values("set"));
       changed = id;
       std::printf("%d\n", id);
+      if (!tool.AddProblem.empty()) throw EToolError(tool.AddProblem);
     } else if (verb == "set") {
       changed = ParseDocId(rest[0]);
       tool.Set(changed, std::vector<std::string>(rest.begin() + 1, rest.end()));
