@@ -41,6 +41,9 @@ TTableCopy CopyOf(TFormArcport5Main& form) {
     return form.TableRowDone();
   };
   progress.Stop = [&form] { form.CheckStop(); };
+  progress.Sort = [&form](const std::string& table, int64_t done, int64_t total) {
+    return form.TableSortProgress(table, done, total);
+  };
   return TTableCopy(
       *form.BdeQuerySrc, *form.AdoQueryDst, [&form](const std::string& line) { form.AddLog(line); },
       std::move(progress));
@@ -64,7 +67,20 @@ void TFormArcport5Main::MoveRtfTexts() {
   CopyOf(*this).MoveRtfTexts();
 }
 
+bool TFormArcport5Main::TableSortProgress(const std::string& table, int64_t done, int64_t total) {
+  FSorting = {table, done, total};
+  const auto now = std::chrono::steady_clock::now();
+  if (done == 0 || done == total || now - FLastShown >= std::chrono::milliseconds(100)) {
+    FLastShown = now;
+    ProgressBar->SetDetail(table + ": Sortieren, " + std::to_string(done) + " von " +
+                           std::to_string(total) + " Zeilen gelesen");
+    if (Application) Application->ProcessMessages();
+  }
+  return StopSignal() != 0;
+}
+
 void TFormArcport5Main::BeginTableCopy(const std::string& table, const std::string& countedAs) {
+  FSorting = {};
   TTableProgress t;
   t.Table = table;
   const auto counted = FSourceCounts.find(countedAs);
@@ -114,6 +130,12 @@ void TFormArcport5Main::CheckStop() {
   const int sig = StopSignal();
   if (sig == 0) return;
   std::string text = "Konvertierung abgebrochen durch " + SignalName(sig);
+  if (!FSorting.Table.empty()) {
+    text += " in Tabelle " + FSorting.Table + " beim Sortieren nach " +
+            std::to_string(FSorting.Done) + " von " + std::to_string(FSorting.Total) +
+            " Zeilen; aus ihr wurde nichts übernommen, alles davor ist gespeichert.";
+    throw EInterrupted(sig, text);
+  }
   if (!FTables.empty()) {
     const TTableProgress& t = FTables.back();
     text += " in Tabelle " + t.Table + " nach " + std::to_string(t.Done);

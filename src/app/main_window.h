@@ -113,6 +113,10 @@ class TFormArcport5Main : public TForm {
   // and calls CheckStop.
   void BeginTableCopy(const std::string& table, const std::string& countedAs);
   bool TableRowDone();
+  // The sort of `table` before its copy, as a step of its own below the
+  // bar: rows read into the sort of the total. Returns true when the run was
+  // asked to stop, as TableRowDone does.
+  bool TableSortProgress(const std::string& table, int64_t done, int64_t total);
   // Ends the run with EInterrupted when a stop signal came.
   void CheckStop();
 
@@ -208,6 +212,12 @@ class TFormArcport5Main : public TForm {
   // Rows lost in damaged legacy tables read with --salvage, by table.
   std::map<std::string, int64_t> FDamageLost;
   std::vector<TTableProgress> FTables;
+  // The table being sorted before its copy; empty once the copy has begun.
+  struct TSortProgress {
+    std::string Table;
+    int64_t Done = 0;
+    int64_t Total = 0;
+  } FSorting;
   int FProblemLines = 0;
   std::chrono::steady_clock::time_point FRunStart{};
   std::chrono::steady_clock::time_point FTableStart{};

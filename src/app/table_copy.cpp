@@ -127,6 +127,14 @@ int TTableCopy::CopyTable(const std::string& tableName) {
   if (const char* key = TargetKeyOrder(tableName); key && HasKeyFields(FSource, key)) {
     FSource.Close();
     FSource.SetSQL("SELECT * FROM " + tableName + " ORDER BY " + key);
+    FSource.OnSortProgress = [this, &tableName](int64_t done, int64_t total) {
+      if (FProgress.Sort && FProgress.Sort(tableName, done, total) && FProgress.Stop)
+        FProgress.Stop();
+    };
+    struct TForgetSort {
+      TParadoxQuery& Source;
+      ~TForgetSort() { Source.OnSortProgress = nullptr; }
+    } forgetSort{FSource};
     FSource.Open();
   }
 

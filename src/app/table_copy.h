@@ -40,6 +40,11 @@ struct TCopyProgress {
   // Ends the run after a stop request by raising; when it returns, the copy
   // goes on.
   std::function<void()> Stop;
+  // The legacy rows of `table` are being put in the target's key order,
+  // before Begin: `done` of `total` rows read into the sort. Returns true
+  // when the run was asked to stop: the copy then calls Stop, whose raising
+  // ends the sort with nothing copied.
+  std::function<bool(const std::string& table, int64_t done, int64_t total)> Sort;
 };
 
 class TTableCopy {

@@ -479,7 +479,17 @@ void TParadoxQuery::SortRecords(const std::vector<std::string>& fields) {
   }
   FSort = std::make_unique<TPxRecordSort>(FTable->Header().RecordSize, std::move(key), FSortMemory,
                                           GetTempDir(), FTable->Path());
-  for (bool more = FTable->First(); more; more = FTable->Next()) FSort->Add(FTable->Record());
+  // A large table takes a second or more before its first row: the caller
+  // may show how far the sort is, and stop it.
+  constexpr int64_t kProgressRecords = 65536;
+  const int64_t total = FRecordCount;
+  int64_t done = 0;
+  if (OnSortProgress) OnSortProgress(0, total);
+  for (bool more = FTable->First(); more; more = FTable->Next()) {
+    FSort->Add(FTable->Record());
+    if (++done % kProgressRecords == 0 && OnSortProgress) OnSortProgress(done, total);
+  }
+  if (OnSortProgress && done % kProgressRecords != 0) OnSortProgress(done, total);
   FSort->Finish();
 }
 

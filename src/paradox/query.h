@@ -33,6 +33,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -163,6 +164,12 @@ class TParadoxQuery {
   // sorted runs to its temporary file; 32 MiB unless set.
   size_t SortMemory() const { return FSortMemory; }
   void SetSortMemory(size_t bytes) { FSortMemory = bytes; }
+  // Called while Open sorts for an ORDER BY, with the records read into the
+  // sort so far of the table's `total`: at the start, every 65,536 records
+  // and when all are in (`done` == `total`, before the last of them are
+  // sorted). A callback that raises ends the Open and leaves the query
+  // closed; nothing of the sort is left behind.
+  std::function<void(int64_t done, int64_t total)> OnSortProgress;
 
   // Runs the statement and makes the first row current.
   void Open();

@@ -716,6 +716,10 @@ class TableCopyAloneTest : public ::testing::Test {
       FEvents.push_back("stop");
       throw std::runtime_error("angehalten");
     };
+    progress.Sort = [this](const std::string& table, int64_t done, int64_t total) {
+      FEvents.push_back("sort " + table + " " + std::to_string(done) + " " + std::to_string(total));
+      return FStopSort;
+    };
     return TTableCopy(
         FSourceQuery, FTargetQuery, [this](const std::string& line) { FLog.push_back(line); },
         std::move(progress));
@@ -748,6 +752,7 @@ class TableCopyAloneTest : public ::testing::Test {
   std::vector<std::string> FLog;
   std::vector<std::string> FEvents;
   int FRows = 0;
+  bool FStopSort = false;  // the sort's reports answer a stop request
 };
 
 // A table with a row the target refuses, then the documents and the RTF
@@ -792,6 +797,31 @@ TEST_F(TableCopyAloneTest, StopRequestCommitsTheRowsSoFar) {
   EXPECT_THROW(Copy(2).CopyTable("KUNDEN"), std::runtime_error);
   EXPECT_EQ(FEvents, (std::vector<std::string>{"begin KUNDEN KUNDEN", "row", "row", "stop"}));
   EXPECT_EQ(Rows("SELECT K FROM KUNDEN ORDER BY K"), (std::vector<std::string>{"1", "2"}));
+}
+
+// FTIWID is read in the target's key order: the sort reports how far it is
+// before the copy begins, and a stop request during the sort ends the copy
+// with nothing copied and the source closed.
+TEST_F(TableCopyAloneTest, TheSortBeforeACopyReportsAndHeedsAStop) {
+  std::string csv = "WORDID:I,DOCID:I\n";
+  for (int id = 70000; id > 0; --id) csv += std::to_string(id) + ",1\n";
+  WriteLegacyTable("FTIWID", csv);
+
+  FStopSort = true;
+  EXPECT_THROW(Copy().CopyTable("FTIWID"), std::runtime_error);
+  EXPECT_EQ(FEvents, (std::vector<std::string>{"sort FTIWID 0 70000", "stop"}));
+  EXPECT_FALSE(FSourceQuery.Active());
+  EXPECT_EQ(Rows("SELECT COUNT(*) FROM FTIWID"), std::vector<std::string>{"0"});
+
+  FStopSort = false;
+  FEvents.clear();
+  EXPECT_EQ(Copy().CopyTable("FTIWID"), 70000);
+  ASSERT_GT(FEvents.size(), 4u);
+  EXPECT_EQ(std::vector<std::string>(FEvents.begin(), FEvents.begin() + 5),
+            (std::vector<std::string>{"sort FTIWID 0 70000", "sort FTIWID 65536 70000",
+                                      "sort FTIWID 70000 70000", "begin FTIWID FTIWID", "row"}));
+  EXPECT_EQ(Rows("SELECT MIN(WORDID), MAX(WORDID), COUNT(*) FROM FTIWID"),
+            std::vector<std::string>{"1|70000|70000"});
 }
 
 }  // namespace
