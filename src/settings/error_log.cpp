@@ -84,12 +84,11 @@ void TextFileNotice(const std::string& message) {
   WriteErrorLog(message);
 }
 
-// Text files read below the settings layer (side files of an archive,
-// settings files) report what their reading changed into this log.
-[[maybe_unused]] const bool gTextFileNoticeInstalled =
-    (SetTextFileNoticeHandler(&TextFileNotice), true);
-
 }  // namespace
+
+void InstallTextFileNotices() {
+  SetTextFileNoticeHandler(&TextFileNotice);
+}
 
 std::string ErrorLogFileName() {
   if (Configuration) return ErrorLogFileOf(*Configuration);

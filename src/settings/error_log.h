@@ -29,6 +29,11 @@ std::string GetLogStamp();
 // The file the next record goes to.
 std::string ErrorLogFileName();
 
+// Lets the text files read below the settings layer (side files of an
+// archive, settings files) report what their reading changed (NUL bytes
+// dropped) into this log. InitSettingsLocations calls it.
+void InstallTextFileNotices();
+
 // Logs the message (every LF CR pair written as four blanks and LF CR), then
 // shows it in a modal error box with the administrator's contact text
 // (Configuration->ErrorMessage) after a CR. The box has OK, plus Help when

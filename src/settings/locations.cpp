@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 
+#include "settings/error_log.h"
 #include "settings/messages.h"
 #include "sys/api_tools.h"
 #include "sys/ini_file.h"
@@ -48,6 +49,7 @@ void InitSettingsLocations(TComponent* mainWindow) {
 }
 
 void InitSettingsLocations(TComponent* /*mainWindow*/, const std::string& programDir) {
+  InstallTextFileNotices();  // local.ini below is the first text file read
   RegistryRoot = "SOFTWARE\\Tesmarin\\Dokalon\\";
   ProductName = "Dokalon";
   ProgramDir = programDir.empty() ? std::string() : IncludeTrailingPathDelimiter(programDir);

@@ -75,14 +75,10 @@ std::string NormalizePath(std::string_view path) {
   return JoinPath(SplitPath(path));
 }
 
-// Names compare as SameText compares them; the folded form is the key of the
-// hive's maps.
-std::string FoldName(std::string_view s) {
-  return FoldedText(s);
-}
-
+// Names compare as SameText compares them: the folded form (FoldedText, the
+// fold of every comparison ignoring case) is the key of the hive's maps.
 std::string FoldedPath(std::string_view path) {
-  return FoldName(NormalizePath(path));
+  return FoldedText(NormalizePath(path));
 }
 
 bool IsRootName(std::string_view name, std::string_view rootName) {
@@ -470,12 +466,12 @@ std::vector<const TRegValue*> THive::TKey::Values() const {
 }
 
 const TRegValue* THive::TKey::FindValue(std::string_view name) const {
-  const auto it = FValues.find(FoldName(name));
+  const auto it = FValues.find(FoldedText(name));
   return it == FValues.end() ? nullptr : &it->second.Value;
 }
 
 void THive::TKey::SetValue(TRegValue value) {
-  auto [it, added] = FValues.try_emplace(FoldName(value.Name));
+  auto [it, added] = FValues.try_emplace(FoldedText(value.Name));
   if (added) {
     it->second.Order = FNextValueOrder++;
     it->second.Value = std::move(value);
@@ -486,7 +482,7 @@ void THive::TKey::SetValue(TRegValue value) {
 }
 
 bool THive::TKey::DeleteValue(std::string_view name) {
-  return FValues.erase(FoldName(name)) > 0;
+  return FValues.erase(FoldedText(name)) > 0;
 }
 
 THive THive::Parse(std::string_view bytes, std::string_view rootName,
@@ -677,7 +673,7 @@ bool THive::KeyExists(std::string_view path) const {
 
 THive::TKey& THive::CreateKey(std::string_view path) {
   const std::string normal = NormalizePath(path);
-  auto [it, added] = FKeys.try_emplace(FoldName(normal));
+  auto [it, added] = FKeys.try_emplace(FoldedText(normal));
   if (added) {
     it->second.FPath = normal;
     it->second.FOrder = FNextKeyOrder++;
@@ -708,7 +704,7 @@ std::vector<std::string> THive::SubKeyNames(std::string_view path) const {
        ++it) {
     const auto parts = SplitPath(it->second.Path());
     if (parts.size() <= depth) continue;
-    if (seen.insert(FoldName(parts[depth])).second) names.push_back(parts[depth]);
+    if (seen.insert(FoldedText(parts[depth])).second) names.push_back(parts[depth]);
   }
   return names;
 }
