@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <functional>
 
 #include "data/connection.h"
 #include "data/query.h"
@@ -43,6 +44,34 @@ std::string FirstMissingTable(const std::vector<std::string>& tables) {
   return {};
 }
 
+// Runs one statement and hands each row's values as texts to the receiver;
+// false when the statement failed (the reader has noted why in the probe).
+using TRowReader = std::function<bool(
+    const std::string& sql, const std::function<void(const std::vector<std::string>&)>& row)>;
+
+// What a file archive and a server archive tell alike, read through `rows`:
+// the missing table, "Converted", "LayoutFile" and the documents. False when a
+// statement failed.
+bool ReadArchiveState(TTargetProbe& probe, const std::vector<std::string>& tables,
+                      const TRowReader& rows) {
+  probe.MissingTable = FirstMissingTable(tables);
+  if (!probe.MissingTable.empty()) return true;
+  bool converted = false;
+  if (!rows("SELECT OPTVALUE FROM DBOPTION WHERE UPPER(OPTNAME)='CONVERTED'",
+            [&](const std::vector<std::string>& r) {
+              converted = true;
+              probe.Converted = r.at(0);
+            }))
+    return false;
+  // A value written by the conversion is never empty; an empty one still
+  // marks the archive as converted.
+  if (converted && probe.Converted.empty()) probe.Converted = "ohne Zeitangabe";
+  return rows("SELECT OPTVALUE FROM DBOPTION WHERE UPPER(OPTNAME)='LAYOUTFILE'",
+              [&](const std::vector<std::string>& r) { probe.LayoutFile = r.at(0); }) &&
+         rows("SELECT COUNT(*) FROM DOCUMENT",
+              [&](const std::vector<std::string>& r) { probe.Documents = std::stoll(r.at(0)); });
+}
+
 TTargetProbe ProbeSettingsTarget(const std::string& path, int lockWaitMs) {
   TTargetProbe probe;
   probe.IsDatabase = true;
@@ -52,35 +81,30 @@ TTargetProbe ProbeSettingsTarget(const std::string& path, int lockWaitMs) {
   conn.SetConnectionString(probe.ConnectionString);
   conn.SetConnectionTimeout(settings.ReadInteger("AdoConnection", "ConnectionTimeOut", 15));
   conn.SetCommandTimeout(std::max(1, lockWaitMs / 1000));
+  // A failing statement throws; the catch below tells a lock from the rest.
+  const TRowReader rows = [&](const std::string& sql, const auto& row) {
+    TQuery query;
+    query.SetConnection(&conn);
+    query.SetSQLText(sql);
+    query.Open();
+    for (; !query.Eof(); query.Next()) {
+      std::vector<std::string> values;
+      for (int i = 0; i < query.FieldCount(); ++i) values.push_back(query.Fields(i).AsString());
+      row(values);
+    }
+    query.Close();
+    return true;
+  };
   try {
     conn.Open();
     TStringList names;
     conn.GetTableNames(names);
     std::vector<std::string> tables;
     for (const std::string& name : names.Items()) tables.push_back(AsciiUpper(name));
-    probe.MissingTable = FirstMissingTable(tables);
-    if (!probe.MissingTable.empty()) return probe;
-    TQuery option;
-    option.SetConnection(&conn);
-    option.SetSQLText("SELECT OPTVALUE FROM DBOPTION WHERE UPPER(OPTNAME)='CONVERTED'");
-    option.Open();
-    if (!option.Eof()) {
-      probe.Converted = option.Fields(0).AsString();
-      // A value written by the conversion is never empty; an empty one still
-      // marks the archive as converted.
-      if (probe.Converted.empty()) probe.Converted = "ohne Zeitangabe";
-    }
-    option.Close();
-    option.SetSQLText("SELECT OPTVALUE FROM DBOPTION WHERE UPPER(OPTNAME)='LAYOUTFILE'");
-    option.Open();
-    if (!option.Eof()) probe.LayoutFile = option.Fields(0).AsString();
-    option.Close();
-    option.SetSQLText("SELECT COUNT(*) FROM DOCUMENT");
-    option.Open();
-    probe.Documents = option.Fields(0).AsLargeInt();
-    option.Close();
-    for (const TTableColumn& column : conn.TableInfo("DOCUMENT").Columns)
-      probe.DocumentColumns.push_back(AsciiUpper(column.Name));
+    ReadArchiveState(probe, tables, rows);
+    if (probe.MissingTable.empty())
+      for (const TTableColumn& column : conn.TableInfo("DOCUMENT").Columns)
+        probe.DocumentColumns.push_back(AsciiUpper(column.Name));
   } catch (const std::exception& e) {
     if (IsLockConflict(e))
       probe.Locked = true;
@@ -122,11 +146,17 @@ TTargetProbe ProbeTarget(const std::string& path, bool forWriting, int lockWaitM
       return probe;
     }
   }
-  auto query = [&](const std::string& sql, auto&& row) -> bool {
+  auto text = [](sqlite3_stmt* stmt, int col) {
+    const auto* p = sqlite3_column_text(stmt, col);
+    return p ? std::string(reinterpret_cast<const char*>(p)) : std::string();
+  };
+  const TRowReader rows = [&](const std::string& sql, const auto& row) {
     sqlite3_stmt* stmt = nullptr;
     rc = sqlite3_prepare_v2(db.Db, sql.c_str(), -1, &stmt, nullptr);
     while (rc == SQLITE_OK && (rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-      row(stmt);
+      std::vector<std::string> values;
+      for (int i = 0; i < sqlite3_column_count(stmt); ++i) values.push_back(text(stmt, i));
+      row(values);
       rc = SQLITE_OK;
     }
     sqlite3_finalize(stmt);
@@ -137,36 +167,13 @@ TTargetProbe ProbeTarget(const std::string& path, bool forWriting, int lockWaitM
       probe.Error = sqlite3_errmsg(db.Db);
     return false;
   };
-  auto text = [](sqlite3_stmt* stmt, int col) {
-    const auto* p = sqlite3_column_text(stmt, col);
-    return p ? std::string(reinterpret_cast<const char*>(p)) : std::string();
-  };
   std::vector<std::string> tables;
-  if (!query("SELECT name FROM sqlite_master WHERE type='table'",
-             [&](sqlite3_stmt* s) { tables.push_back(AsciiUpper(text(s, 0))); }))
-    return probe;
-  probe.MissingTable = FirstMissingTable(tables);
-  if (probe.MissingTable.empty()) {
-    if (!query("SELECT OPTVALUE FROM DBOPTION WHERE UPPER(OPTNAME)='CONVERTED'",
-               [&](sqlite3_stmt* s) { probe.Converted = text(s, 0); }))
-      return probe;
-    // A value written by the conversion is never empty; an empty one still
-    // marks the archive as converted.
-    if (probe.Converted.empty()) {
-      bool present = false;
-      if (!query("SELECT 1 FROM DBOPTION WHERE UPPER(OPTNAME)='CONVERTED'",
-                 [&](sqlite3_stmt*) { present = true; }))
-        return probe;
-      if (present) probe.Converted = "ohne Zeitangabe";
-    }
-    if (!query("SELECT OPTVALUE FROM DBOPTION WHERE UPPER(OPTNAME)='LAYOUTFILE'",
-               [&](sqlite3_stmt* s) { probe.LayoutFile = text(s, 0); }) ||
-        !query("SELECT COUNT(*) FROM DOCUMENT",
-               [&](sqlite3_stmt* s) { probe.Documents = sqlite3_column_int64(s, 0); }))
-      return probe;
-    query("PRAGMA table_info(DOCUMENT)",
-          [&](sqlite3_stmt* s) { probe.DocumentColumns.push_back(AsciiUpper(text(s, 1))); });
-  }
+  if (rows("SELECT name FROM sqlite_master WHERE type='table'",
+           [&](const std::vector<std::string>& r) { tables.push_back(AsciiUpper(r.at(0))); }) &&
+      ReadArchiveState(probe, tables, rows) && probe.MissingTable.empty())
+    rows("PRAGMA table_info(DOCUMENT)", [&](const std::vector<std::string>& r) {
+      probe.DocumentColumns.push_back(AsciiUpper(r.at(1)));
+    });
   if (forWriting) sqlite3_exec(db.Db, "ROLLBACK", nullptr, nullptr, nullptr);
   return probe;
 }
