@@ -173,11 +173,13 @@ class TFormArcport5Main : public TForm {
   // back on the way out of a failed or stopped run.
   void BeginAtomic();
   void CommitAtomic(const std::string& converted);
-  void RollBackAtomic();
+  // True when the settle found the commit happened after all.
+  bool RollBackAtomic();
   // Settles what an earlier run with --atomic left beside the target; true
   // when that run had converted the target and only its files were missing.
   bool SettleEarlierAtomicRun();
-  // The option "Converted" of the target as a read-only look finds it.
+  // The option "Converted" of the target (read with the write lock asked for,
+  // which rolls back a hot journal).
   std::string TargetConvertedValue() const;
   // The checks of the target that must pass before it is opened: a lock held
   // by another program, a SQLite file without the archive tables, an archive

@@ -103,8 +103,12 @@ bool ReadField(const std::string& in, size_t& pos, const std::string& name, std:
   if (eol == std::string::npos) return false;
   const std::string size = in.substr(pos + head.size(), eol - pos - head.size());
   if (size.empty() || size.find_first_not_of("0123456789") != std::string::npos) return false;
+  // Twenty digits could pass the range of the number; no field is that long.
+  if (size.size() > 19) return false;
   const size_t n = std::stoull(size);
-  if (eol + 1 + n + 1 > in.size() || in[eol + 1 + n] != '\n') return false;
+  // Compared with what is left, so that a size near the largest number does
+  // not wrap around.
+  if (n >= in.size() - eol - 1 || in[eol + 1 + n] != '\n') return false;
   value = in.substr(eol + 1, n);
   pos = eol + 1 + n + 1;
   return true;

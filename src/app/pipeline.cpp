@@ -197,7 +197,13 @@ void TFormArcport5Main::ConvertArchive() {
     // The engine's own text ("database is locked") names neither the file
     // nor the cause a user can act on.
     if (IsLockConflict(e)) AddLog(TargetLockedDuringRunText(FTargetDb));
-    RollBackAtomic();
+    if (RollBackAtomic()) {
+      // The commit happened after all and its files are in place: the run
+      // converted, as the log says after the error.
+      FOutcome = FDamageLost.empty() ? TRunOutcome::Converted : TRunOutcome::ConvertedWithLosses;
+      AddLog("Import/Konvertierung abgeschlossen");
+      return;
+    }
     Beep();
     MessageDlg(e.what(), mtError, mbOK);
   }
@@ -413,7 +419,7 @@ void TFormArcport5Main::CommitAtomic(const std::string& converted) {
                              "\" kann nicht entfernt werden: " + std::strerror(errno));
 }
 
-void TFormArcport5Main::RollBackAtomic() {
+bool TFormArcport5Main::RollBackAtomic() {
   const TAtomicState state = FAtomicState;
   FAtomicState = TAtomicState::None;
   if (state == TAtomicState::Open) {
@@ -430,13 +436,13 @@ void TFormArcport5Main::RollBackAtomic() {
   } catch (const std::exception&) {
     // the failure being reported is the one that counts
   }
-  if (state == TAtomicState::None) return;
+  if (state == TAtomicState::None) return false;
   if (state == TAtomicState::Committed) {
     AddLog(
         "Die Zieldatenbank ist konvertiert; ihre Dateien sind noch nicht alle abgelegt. "
         "Derselbe Aufruf legt sie ab (siehe \"" +
         PendingRecordName(FTargetDb) + "\").");
-    return;
+    return false;
   }
   // A commit whose answer was lost may still have happened: the record
   // beside the target decides, as it would for the next run.
@@ -449,10 +455,12 @@ void TFormArcport5Main::RollBackAtomic() {
     AddLog(e.what());
     settled = TSettled::Undecided;
   }
-  if (settled == TSettled::Completed || settled == TSettled::Undecided) return;
+  if (settled == TSettled::Completed) return true;
+  if (settled == TSettled::Undecided) return false;
   AddLog(
       "Es wurde nichts geändert: die Transaktion ist zurückgenommen, Zieldatenbank, Layout und "
       "globale Auswahllisten sind wie vor dem Lauf. Derselbe Aufruf kann wiederholt werden.");
+  return false;
 }
 
 bool TFormArcport5Main::SettleEarlierAtomicRun() {

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -403,7 +404,8 @@ TPxChainReport TParadoxTableFile::Walk(std::vector<TSalvageBlock>* order) const 
     return add / recSize + 1;
   };
   const auto fitting = [&](int b) {
-    return static_cast<int>((FFileSize - BlockOffset(b) - 6) / static_cast<uint64_t>(recSize));
+    const uint64_t fit = (FFileSize - BlockOffset(b) - 6) / static_cast<uint64_t>(recSize);
+    return static_cast<int>(std::min<uint64_t>(fit, std::numeric_limits<int>::max()));
   };
 
   enum : char { kNone, kChain, kFree, kOutside };

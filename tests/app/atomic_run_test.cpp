@@ -242,6 +242,44 @@ TEST_F(AtomicRun, KilledAfterTheCommitTheSameCommandPutsTheFilesInPlace) {
   EXPECT_EQ(log.find("Daten kopieren"), std::string::npos) << log;
 }
 
+// A commit whose answer is lost but that happened: the run settles its own
+// record at once, puts the files in place and ends as converted.
+TEST_F(AtomicRun, ACommitThatHappenedDespiteItsErrorEndsAsConverted) {
+  MakeArchives();
+  Prepare("Provider=SQLite;Data Source=" + Target());
+  const auto run = RunWith("aftercommit|ioerror|0|1|");
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  const std::string log = test::ReadFile(SettingsLog());
+  const size_t saved = log.find("trotz des Fehlers gespeichert");
+  ASSERT_NE(saved, std::string::npos) << log;
+  EXPECT_NE(log.find("Import/Konvertierung abgeschlossen", saved), std::string::npos) << log;
+  EXPECT_EQ(log.find("Es wurde nichts geändert"), std::string::npos) << log;
+  EXPECT_FALSE(fs::exists(Record()));
+  EXPECT_EQ(Count(DumpArchive(FConnectionString), "DOCUMENT"), "40");
+  EXPECT_NE(test::ReadFile(Common() + "/Layouts/archiv61.lay").find(",Doc,DOCNO,"),
+            std::string::npos);
+}
+
+// A record whose sizes do not fit its bytes is refused as damaged, naming
+// the file, however large the size it claims.
+TEST_F(AtomicRun, ARecordWithSizesBeyondItsBytesIsDamaged) {
+  const std::string record = FDir / "out/archiv6.db.atomic";
+  for (const std::string size :
+       {"18446744073709551615", "18446744073709551614", "99999999999999999999999", "6", "3"}) {
+    SCOPED_TRACE(size);
+    test::WriteFile(record, "arcport5 --atomic 1\nconverted " + size + "\nabcd\nend\n");
+    std::string converted;
+    try {
+      TPendingFiles::ReadRecord(record, converted);
+      ADD_FAILURE() << "angenommen";
+    } catch (const std::runtime_error& e) {
+      EXPECT_NE(std::string(e.what()).find("\"" + record + "\" ist unvollständig oder beschädigt"),
+                std::string::npos)
+          << e.what();
+    }
+  }
+}
+
 // Leaves a hot journal on `db`: a process that changes more pages in one
 // transaction than its cache holds, so that some reach the file, and is
 // killed before the commit.
