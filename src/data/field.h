@@ -3,9 +3,10 @@
 // A field reads and writes the dataset's row buffer, converting by its type:
 // - Text columns (ftString, ftMemo, ...) hold text; a Boolean is written as
 //   "T" or "F", and reads as true when the text begins with T, t, Y or y. A
-//   text longer than a ftString column's size is cut to that many characters,
-//   as the fixed-size text buffers of the system did. Binary data that is not
-//   UTF-8 is kept as it is, never re-coded.
+//   text longer than a ftString column's size is never cut (SQLite keeps it
+//   whole; where the engine enforces sizes the value is refused): a cut
+//   would lose characters without a word.
+//   Binary data that is not UTF-8 is kept as it is, never re-coded.
 // - Integer, float, Boolean and date-time columns accept text only when it
 //   reads as such a value; otherwise the assignment fails with a message that
 //   names the value and the field, and the row keeps its old value.
