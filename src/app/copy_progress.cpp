@@ -133,10 +133,8 @@ void TFormArcport5Main::CheckStop() {
   if (!FSorting.Table.empty()) {
     text += " in Tabelle " + FSorting.Table + " beim Sortieren nach " +
             std::to_string(FSorting.Done) + " von " + std::to_string(FSorting.Total) +
-            " Zeilen; aus ihr wurde nichts übernommen, alles davor ist gespeichert.";
-    throw EInterrupted(sig, text);
-  }
-  if (!FTables.empty()) {
+            " Zeilen; aus ihr wurde nichts übernommen";
+  } else if (!FTables.empty()) {
     const TTableProgress& t = FTables.back();
     text += " in Tabelle " + t.Table + " nach " + std::to_string(t.Done);
     if (t.Total >= 0) text += " von " + std::to_string(t.Total);

@@ -122,7 +122,8 @@ TEST_F(PartlyConverted, ARerunAfterAFailedRunIsRefusedAndWritesNothing) {
          child->Signal(SIGTERM);
          EXPECT_EQ(child->Wait(), 143) << child->Err();
          const std::string log = test::ReadFile(Log());
-         EXPECT_NE(log.find("Konvertierung abgebrochen durch SIGTERM in Tabelle FTIWID nach "),
+         // The stop may meet FTIWID while it is sorted or while it is copied.
+         EXPECT_NE(log.find("Konvertierung abgebrochen durch SIGTERM in Tabelle FTIWID "),
                    std::string::npos)
              << log;
          EXPECT_NE(log.find("die Zieldatenbank ist damit teilweise konvertiert, und die "
