@@ -9,15 +9,7 @@ namespace dk {
 std::string LegacyColumnType(TFieldType type, int size, std::string_view connectionString) {
   if (size <= 254 || !EngineTraitsOf(connectionString).EnforcesDeclaredSizes)
     return ColumnTypeText(type, size, connectionString);
-  const std::string sizeText = std::to_string(size);
-  switch (DialectOf(connectionString)) {
-    case 1:
-      return JetTypeName(type, sizeText);
-    case 2:
-      return MsSqlTypeName(type, sizeText);
-    default:
-      return GenericTypeName(type, sizeText);
-  }
+  return DialectTypeName(type, std::to_string(size), connectionString);
 }
 
 std::string LegacyColumnName(std::string_view fieldName) {

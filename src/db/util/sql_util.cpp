@@ -180,7 +180,11 @@ std::string GenericTypeName(TFieldType type, std::string_view sizeText) {
 }
 
 std::string ColumnTypeText(TFieldType type, int size, std::string_view connectionString) {
-  std::string sizeText = size > 254 ? "254" : std::to_string(size);
+  return DialectTypeName(type, size > 254 ? "254" : std::to_string(size), connectionString);
+}
+
+std::string DialectTypeName(TFieldType type, std::string_view sizeText,
+                            std::string_view connectionString) {
   switch (DialectOf(connectionString)) {
     case 1:
       return JetTypeName(type, sizeText);

@@ -74,6 +74,9 @@ std::string SqlNotNull(const TConnection& connection);
 std::string JetTypeName(TFieldType type, std::string_view sizeText);
 std::string MsSqlTypeName(TFieldType type, std::string_view sizeText);
 std::string GenericTypeName(TFieldType type, std::string_view sizeText);
+// The type name of the table of the connection string's dialect.
+std::string DialectTypeName(TFieldType type, std::string_view sizeText,
+                            std::string_view connectionString);
 
 // The column type for the dialect of the connection's connection string; a
 // size above 254 counts as 254.
